@@ -1,0 +1,26 @@
+# System libraries the C++ library links against.
+
+find_package(SQLite3)
+if(NOT SQLite3_FOUND)
+  message(FATAL_ERROR
+    "tavrin needs the SQLite 3 library and its header (sqlite3.h). "
+    "On Debian or Ubuntu: apt-get install libsqlite3-dev")
+endif()
+if(TARGET SQLite3::SQLite3)
+  set(TAVRIN_SQLITE_TARGET SQLite3::SQLite3)
+else()
+  set(TAVRIN_SQLITE_TARGET SQLite::SQLite3)
+endif()
+
+# GMP computes Clebsch-Gordan coefficients exactly where double precision is not enough.
+find_path(GMP_INCLUDE_DIR gmp.h)
+find_library(GMP_LIBRARY gmp)
+if(NOT GMP_INCLUDE_DIR OR NOT GMP_LIBRARY)
+  message(FATAL_ERROR
+    "tavrin needs the GNU MP library and its header (gmp.h). "
+    "On Debian or Ubuntu: apt-get install libgmp-dev")
+endif()
+add_library(tavrin::gmp UNKNOWN IMPORTED)
+set_target_properties(tavrin::gmp PROPERTIES
+  IMPORTED_LOCATION "${GMP_LIBRARY}"
+  INTERFACE_INCLUDE_DIRECTORIES "${GMP_INCLUDE_DIR}")

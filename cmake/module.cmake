@@ -1,0 +1,18 @@
+# The extension module: stable ABI (3.11), one exported symbol.
+
+find_package(Python 3.11 REQUIRED COMPONENTS Interpreter Development.SABIModule)
+
+set(TAVRIN_MODULE_SOURCES
+  src/lib/module.cpp
+)
+
+Python_add_library(tavrin MODULE USE_SABI 3.11 WITH_SOABI ${TAVRIN_MODULE_SOURCES})
+target_compile_definitions(tavrin PRIVATE Py_LIMITED_API=0x030B0000)
+target_include_directories(tavrin PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
+target_link_libraries(tavrin PRIVATE tavrin_lib)
+target_link_options(tavrin PRIVATE
+  "LINKER:--version-script=${CMAKE_CURRENT_SOURCE_DIR}/cmake/exports.map"
+  "LINKER:--no-undefined" )
+set_target_properties(tavrin PROPERTIES LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/exports.map)
+
+install(TARGETS tavrin LIBRARY DESTINATION .)
