@@ -21,7 +21,8 @@ public:
     // All of these throw std::bad_alloc when the storage cannot be had.
     static Tensor zeros(Shape shape);
     static Tensor identity(std::uint64_t d);
-    // Empty optional when values.size() differs from the element count of shape.
+    // Empty optional when values.size() differs from the element count of shape, a shape
+    // whose count does not fit a signed 64-bit integer included (no exception for it here).
     static std::optional<Tensor> from_row_major(Shape shape, std::vector<double> values);
     static std::optional<Tensor> from_column_major(Shape shape, std::span<const double> values);
 
