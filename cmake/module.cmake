@@ -4,15 +4,24 @@ find_package(Python 3.11 REQUIRED COMPONENTS Interpreter Development.SABIModule)
 
 set(TAVRIN_MODULE_SOURCES
   src/lib/module.cpp
+  src/bindings/arguments.cpp
+  src/bindings/boundary.cpp
+  src/bindings/cg_spec_type.cpp
+  src/bindings/contraction_type.cpp
+  src/bindings/convert.cpp
+  src/bindings/direction_type.cpp
+  src/bindings/edge_type.cpp
+  src/bindings/internal_fault.cpp
+  src/bindings/module_members.cpp
+  src/bindings/siphash.cpp
+  src/bindings/spin_type.cpp
 )
 
 Python_add_library(tavrin MODULE USE_SABI 3.11 WITH_SOABI ${TAVRIN_MODULE_SOURCES})
-target_compile_definitions(tavrin PRIVATE Py_LIMITED_API=0x030B0000)
 target_include_directories(tavrin PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
 target_link_libraries(tavrin PRIVATE tavrin_lib)
 target_link_options(tavrin PRIVATE
-  "LINKER:--version-script=${CMAKE_CURRENT_SOURCE_DIR}/cmake/exports.map"
-  "LINKER:--no-undefined" )
+  "LINKER:--version-script=${CMAKE_CURRENT_SOURCE_DIR}/cmake/exports.map")
 set_target_properties(tavrin PROPERTIES LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/exports.map)
 
 install(TARGETS tavrin LIBRARY DESTINATION .)

@@ -1,0 +1,48 @@
+#include "bindings/boundary.hpp"
+
+#include <exception>
+#include <new>
+
+#include "core/error.hpp"
+
+namespace tavrin::bindings {
+
+namespace {
+
+void set_library_error(const TavrinError& error) {
+    PyObject* exception_class = error.is_value_error() ? PyExc_ValueError : PyExc_RuntimeError;
+    set_python_error(exception_class, error.python_message());
+}
+
+void keep_python_error() noexcept {
+    if (!PyErr_Occurred()) {
+        raise_internal_fault("a failed Python call left no exception set");
+    }
+}
+
+}  // namespace
+
+void set_python_error_from_current_exception() noexcept {
+    try {
+        try {
+            throw;
+        } catch (const PythonErrorSet&) {
+            keep_python_error();
+        } catch (const TavrinError& error) {
+            set_library_error(error);
+        } catch (const AssertionFailure& failure) {
+            raise_internal_fault(failure.message);
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+        } catch (const std::exception& error) {
+            raise_internal_fault(std::string("unexpected C++ exception: ") + error.what());
+        } catch (...) {
+            raise_internal_fault("unexpected C++ exception of unknown type");
+        }
+    } catch (...) {
+        // Only building a message can fail here, and only for lack of memory.
+        PyErr_NoMemory();
+    }
+}
+
+}  // namespace tavrin::bindings

@@ -1,0 +1,55 @@
+// The single boundary between C++ and CPython: no C++ exception gets past it.
+#pragma once
+
+#include <Python.h>
+
+#include <expected>
+#include <string>
+#include <utility>
+
+#include "bindings/py_ref.hpp"
+#include "bindings/python_error.hpp"
+
+namespace tavrin::bindings {
+
+// Turns the C++ exception being handled into the Python exception it stands for:
+//   PythonErrorSet    -> the exception already set
+//   TavrinError       -> ValueError or RuntimeError with its Python message
+//   AssertionFailure  -> InternalFault with the assertion text
+//   std::bad_alloc    -> MemoryError
+//   anything else     -> InternalFault
+// Call only from inside a catch block.
+void set_python_error_from_current_exception() noexcept;
+
+// Sets InternalFault, a BaseException subclass made on first need and kept for the process.
+void raise_internal_fault(const std::string& message) noexcept;
+
+// Runs body and returns its result; if body throws, sets the matching Python exception and
+// returns on_error. Every entry point from CPython goes through here.
+template <class R, class Body>
+R guarded(R on_error, Body&& body) noexcept {
+    try {
+        return std::forward<Body>(body)();
+    } catch (...) {
+        set_python_error_from_current_exception();
+        return on_error;
+    }
+}
+
+// For entry points returning an object: body returns a PyRef; the result is a new reference,
+// or null with an exception set.
+template <class Body>
+PyObject* guarded_object(Body&& body) noexcept {
+    return guarded<PyObject*>(nullptr, [&] { return std::forward<Body>(body)().release(); });
+}
+
+// The value of a library result; its error is thrown for the boundary to convert.
+template <class T, class E>
+T take(std::expected<T, E>&& result) {
+    if (!result) {
+        throw std::move(result).error();
+    }
+    return std::move(*result);
+}
+
+}  // namespace tavrin::bindings

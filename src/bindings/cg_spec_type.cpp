@@ -1,0 +1,91 @@
+// The Python class CGSpec.
+#include <string>
+
+#include "bindings/arguments.hpp"
+#include "bindings/classes.hpp"
+#include "bindings/convert.hpp"
+#include "bindings/docstrings.hpp"
+#include "bindings/slots.hpp"
+
+namespace tavrin::bindings {
+
+namespace {
+
+PyObject* cg_spec_from_edges(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+    return guarded_object([&] {
+        const auto [edges] = bind_arguments<1>(args, kwargs, "from_edges", {"edges"});
+        return to_python(
+            take(CGSpec::from_edges(convert_argument("edges", edges, to_edge_list))));
+    });
+}
+
+PyObject* cg_spec_with_inverted_axes(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
+    return guarded_object([&] {
+        const auto [axes] = bind_arguments<1>(args, kwargs, "with_inverted_axes", {"axes"});
+        const std::vector<std::uint64_t> positions =
+            convert_argument("axes", axes, to_uint64_list);
+        return to_python(take(value_of<CGSpec>(self).with_inverted_axes(positions)));
+    });
+}
+
+std::string cg_spec_repr(const CGSpec& spec) {
+    return "CGSpec(num_external=" + std::to_string(spec.num_external()) +
+           ", om_dim=" + std::to_string(spec.om_dimension()) + ")";
+}
+
+// For each edge, 2j then the sign, both 4-byte signed little-endian; configurations are not
+// hashed (they follow from the spins).
+Py_hash_t cg_spec_hash(const CGSpec& spec) {
+    LittleEndianBytes bytes;
+    for (const Edge& edge : spec.edges()) {
+        bytes.append_i32(edge.j.twice());
+        bytes.append_i32(edge.dir.sign());
+    }
+    return siphash_python_hash(bytes);
+}
+
+PyMethodDef cg_spec_methods[] = {
+    {"from_edges", as_method(cg_spec_from_edges), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+     docs::cg_spec_from_edges},
+    {"num_external", read_method<CGSpec, &CGSpec::num_external>, METH_NOARGS,
+     docs::cg_spec_num_external},
+    {"om_dimension", read_method<CGSpec, &CGSpec::om_dimension>, METH_NOARGS,
+     docs::cg_spec_om_dimension},
+    {"get_spins", read_method<CGSpec, &CGSpec::spins>, METH_NOARGS, docs::cg_spec_get_spins},
+    {"get_directions", read_method<CGSpec, &CGSpec::signs>, METH_NOARGS,
+     docs::cg_spec_get_directions},
+    {"with_inverted_axes", as_method(cg_spec_with_inverted_axes), METH_VARARGS | METH_KEYWORDS,
+     docs::cg_spec_with_inverted_axes},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef cg_spec_properties[] = {
+    {"edges", read_property<CGSpec, &CGSpec::edges>, nullptr, docs::cg_spec_edges, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot cg_spec_slots[] = {
+    {Py_tp_doc, const_cast<char*>(docs::cg_spec_class)},
+    {Py_tp_dealloc, as_slot(dealloc_value_object<CGSpec>)},
+    {Py_tp_repr, as_slot(text_slot<CGSpec, cg_spec_repr>)},
+    {Py_tp_str, as_slot(text_slot<CGSpec, cg_spec_repr>)},
+    {Py_tp_hash, as_slot(hash_slot<CGSpec, cg_spec_hash>)},
+    {Py_tp_richcompare, as_slot(richcompare_slot<CGSpec, false>)},
+    {Py_tp_methods, cg_spec_methods},
+    {Py_tp_getset, cg_spec_properties},
+    {0, nullptr},
+};
+
+PyType_Spec cg_spec_spec = {"builtins.CGSpec", value_object_size<CGSpec>(), 0,
+                            value_type_flags_without_constructor, cg_spec_slots};
+
+}  // namespace
+
+PyTypeObject* cg_spec_type() {
+    static PyTypeObject* type = nullptr;
+    return type_created_once(type, cg_spec_spec);
+}
+
+PyRef to_python(const CGSpec& spec) { return new_value_object(cg_spec_type(), spec); }
+
+}  // namespace tavrin::bindings

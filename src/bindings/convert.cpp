@@ -1,0 +1,107 @@
+#include "bindings/convert.hpp"
+
+#include <climits>
+
+#include "bindings/classes.hpp"
+#include "bindings/py_ref.hpp"
+#include "bindings/python_error.hpp"
+#include "bindings/value_object.hpp"
+
+namespace tavrin::bindings {
+
+namespace {
+
+[[noreturn]] void raise_not_an_instance(PyObject* object, const char* expected) {
+    if (object == Py_None) {
+        PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", expected);
+    } else {
+        PyRef type_name = checked(PyType_GetQualName(Py_TYPE(object)));
+        PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", type_name.get(),
+                     expected);
+    }
+    throw_python_error();
+}
+
+[[noreturn]] void raise_not_an_instance(PyObject* object, PyTypeObject* expected) {
+    PyRef class_name = checked(PyType_GetQualName(expected));
+    const char* utf8 = PyUnicode_AsUTF8AndSize(class_name.get(), nullptr);
+    if (utf8 == nullptr) {
+        throw_python_error();
+    }
+    raise_not_an_instance(object, utf8);
+}
+
+template <class T>
+const T& instance_value(PyObject* object, PyTypeObject* type) {
+    if (!PyType_IsSubtype(Py_TYPE(object), type)) {
+        raise_not_an_instance(object, type);
+    }
+    return value_of<T>(object);
+}
+
+void require_sequence(PyObject* object) {
+    if (PyUnicode_Check(object)) {
+        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        throw_python_error();
+    }
+    if (!PySequence_Check(object)) {
+        raise_not_an_instance(object, "Sequence");
+    }
+}
+
+template <class Item, class Convert>
+std::vector<Item> sequence_items(PyObject* object, Convert convert) {
+    require_sequence(object);
+    std::vector<Item> items;
+    PyRef iterator = checked(PyObject_GetIter(object));
+    while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
+        items.push_back(convert(item.get()));
+    }
+    if (PyErr_Occurred()) {
+        throw_python_error();
+    }
+    return items;
+}
+
+std::uint64_t to_uint64(PyObject* object) {
+    PyRef integer = PyLong_Check(object) ? PyRef::borrow(object) : checked(PyNumber_Index(object));
+    const unsigned long long value = PyLong_AsUnsignedLongLong(integer.get());
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        throw_python_error();
+    }
+    return value;
+}
+
+}  // namespace
+
+std::int32_t to_int32(PyObject* object) {
+    PyRef integer = checked(PyNumber_Index(object));
+    const long value = PyLong_AsLong(integer.get());
+    if (value == -1 && PyErr_Occurred()) {
+        throw_python_error();
+    }
+    if (value < INT32_MIN || value > INT32_MAX) {
+        PyErr_SetString(PyExc_OverflowError, "Python int too large to convert to C int");
+        throw_python_error();
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+const Spin& to_spin(PyObject* object) { return instance_value<Spin>(object, spin_type()); }
+const Edge& to_edge(PyObject* object) { return instance_value<Edge>(object, edge_type()); }
+const CGSpec& to_cg_spec(PyObject* object) {
+    return instance_value<CGSpec>(object, cg_spec_type());
+}
+const Contraction& to_contraction(PyObject* object) {
+    return instance_value<Contraction>(object, contraction_type());
+}
+
+std::vector<Edge> to_edge_list(PyObject* object) {
+    return sequence_items<Edge>(object, to_edge);
+}
+
+std::vector<std::uint64_t> to_uint64_list(PyObject* object) {
+    return sequence_items<std::uint64_t>(object, to_uint64);
+}
+
+}  // namespace tavrin::bindings

@@ -1,0 +1,34 @@
+// Conversion of Python arguments into library values. Each converter throws PythonErrorSet
+// with the Python exception set when the object is not acceptable.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "core/cg_spec.hpp"
+#include "core/contraction.hpp"
+#include "core/spin.hpp"
+
+namespace tavrin::bindings {
+
+// Any object with __index__ whose value fits in 32 signed bits; TypeError for non-integers,
+// OverflowError for values out of range.
+std::int32_t to_int32(PyObject* object);
+
+// An instance of the given value class; otherwise TypeError
+// "'{type}' object is not an instance of '{Class}'" ("'None' is not an instance of ..." for None).
+const Spin& to_spin(PyObject* object);
+const Edge& to_edge(PyObject* object);
+const CGSpec& to_cg_spec(PyObject* object);
+const Contraction& to_contraction(PyObject* object);
+
+// Any sequence but a str, read item by item in iteration order; a str raises TypeError
+// "Can't extract `str` to `Vec`", a non-sequence "'{type}' object is not an instance of
+// 'Sequence'". Items are converted by to_edge, or to unsigned 64-bit integers through __index__
+// (TypeError for non-integers, OverflowError for negative or too large values).
+std::vector<Edge> to_edge_list(PyObject* object);
+std::vector<std::uint64_t> to_uint64_list(PyObject* object);
+
+}  // namespace tavrin::bindings

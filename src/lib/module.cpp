@@ -1,0 +1,53 @@
+// The module entry point and its execution step, which registers the module's members.
+#include <Python.h>
+
+#include "bindings/boundary.hpp"
+#include "bindings/classes.hpp"
+#include "bindings/docstrings.hpp"
+#include "bindings/module_members.hpp"
+
+namespace {
+
+using namespace tavrin::bindings;
+
+void add_classes(PyObject* module) {
+    add_class(module, "Direction", direction_type());
+    add_class(module, "Spin", spin_type());
+    add_class(module, "Edge", edge_type());
+    add_class(module, "CGSpec", cg_spec_type());
+    add_class(module, "Contraction", contraction_type());
+}
+
+// The module functions, in this order: compute_xsymbol, compute_rsymbol, canonical_basis,
+// fs_phase_for_spin, compute_conjugate; each added with add_function.
+void add_functions(PyObject*) {}
+
+// Stops at the first failure; the import then fails with its exception.
+int exec_module(PyObject* module) noexcept {
+    return guarded(-1, [&] {
+        add_classes(module);
+        add_functions(module);
+        return 0;
+    });
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "tavrin",
+    docs::module,
+    0,        // no per-module state
+    nullptr,  // no method table: functions are added by the execution step
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit_tavrin() { return PyModuleDef_Init(&module_definition); }

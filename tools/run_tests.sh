@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs what the tests need and runs every test: C++ (GoogleTest via CTest) and Python
+# (pytest, type stubs), the Python suite under NumPy 2.x and again under NumPy 1.x.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=${TAVRIN_JOBS:-2}
+
+# System packages: headers for SQLite and GMP, GoogleTest.
+missing=()
+[ -f /usr/include/sqlite3.h ] || missing+=(libsqlite3-dev)
+[ -f /usr/include/gmp.h ] || [ -f /usr/include/x86_64-linux-gnu/gmp.h ] || missing+=(libgmp-dev)
+[ -d /usr/include/gtest ] || missing+=(libgtest-dev)
+command -v ninja >/dev/null || missing+=(ninja-build)
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+echo "== C++ tests"
+cmake -S . -B build/cpp-tests -G Ninja -DTAVRIN_BUILD_TESTS=ON -DTAVRIN_BUILD_MODULE=OFF >/dev/null
+cmake --build build/cpp-tests -j "$jobs"
+ctest --test-dir build/cpp-tests -j "$jobs" --output-on-failure
+
+echo "== Python package"
+python3 -m pip install -q --upgrade pip >/dev/null
+rm -rf build/dist
+python3 -m pip wheel -q --no-deps -w build/dist .
+wheel=$(ls build/dist/tavrin-*.whl)
+
+run_python_suite() {  # $1: venv directory, $2: NumPy requirement
+  python3 -m venv "$1"
+  "$1/bin/python" -m pip install -q --upgrade pip >/dev/null
+  "$1/bin/python" -m pip install -q "$2" pytest mypy
+  "$1/bin/python" -m pip install -q --force-reinstall --no-deps "$wheel"
+  (cd "$1" && "$1/bin/python" -c "import numpy, tavrin; print('tavrin with NumPy', numpy.__version__)")
+  "$1/bin/python" -m pytest -q -p no:cacheprovider "$root/tests/python"
+}
+
+echo "== Python tests, NumPy 2.x"
+run_python_suite "$root/build/venv-numpy2" "numpy>=2"
+echo "== Python tests, NumPy 1.x"
+run_python_suite "$root/build/venv-numpy1" "numpy<2"
+echo "== all tests passed"
