@@ -25,3 +25,6 @@ target_link_options(tavrin PRIVATE
 set_target_properties(tavrin PROPERTIES LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/exports.map)
 
 install(TARGETS tavrin LIBRARY DESTINATION .)
+
+# Type information: a stub-only package beside the module, found by type checkers and IDEs.
+install(FILES stubs/tavrin-stubs/__init__.pyi DESTINATION tavrin-stubs)

@@ -283,3 +283,31 @@ def test_contraction_refuses(args, error, message):
 def test_argument_errors_are_reported_before_the_length_check():
     with pytest.raises(OverflowError):
         Contraction([0, 1], [-1])
+
+
+@pytest.mark.parametrize(
+    "spins, message",
+    [
+        (
+            (LARGEST,) * 4,
+            "Invalid CGSpec: The edge spins admit more OM configurations than one specification "
+            "can hold (limits: 16777216 configurations, 268435456 internal spins in all)",
+        ),
+        (
+            (LARGEST, LARGEST, LARGEST, 1),
+            "Invalid CGSpec: Internal spin 2j=2147483648 of the fusion tree exceeds the largest "
+            "supported 2j=2147483647",
+        ),
+    ],
+    ids=["four-largest", "internal-overflow"],
+)
+def test_enumeration_beyond_memory_is_refused(spins, message):
+    with pytest.raises(ValueError) as raised:
+        spec_of(spins)
+    assert str(raised.value).startswith(message)
+
+
+def test_largest_spins_with_few_configurations():
+    spec = spec_of((LARGEST, LARGEST, 0, 0, 0))
+    assert spec.om_dimension() == 1
+    assert spec_of((LARGEST - 2, 2, LARGEST, 2)).om_dimension() == 2
