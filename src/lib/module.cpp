@@ -4,6 +4,7 @@
 #include "bindings/boundary.hpp"
 #include "bindings/classes.hpp"
 #include "bindings/docstrings.hpp"
+#include "bindings/module_functions.hpp"
 #include "bindings/module_members.hpp"
 
 namespace {
@@ -18,9 +19,13 @@ void add_classes(PyObject* module) {
     add_class(module, "Contraction", contraction_type());
 }
 
-// The module functions, in this order: compute_xsymbol, compute_rsymbol, canonical_basis,
-// fs_phase_for_spin, compute_conjugate; each added with add_function.
-void add_functions(PyObject*) {}
+void add_functions(PyObject* module) {
+    add_function(module, compute_xsymbol_definition());
+    add_function(module, compute_rsymbol_definition());
+    add_function(module, canonical_basis_definition());
+    add_function(module, fs_phase_for_spin_definition());
+    add_function(module, compute_conjugate_definition());
+}
 
 // Stops at the first failure; the import then fails with its exception.
 int exec_module(PyObject* module) noexcept {

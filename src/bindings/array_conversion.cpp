@@ -1,0 +1,63 @@
+#include "bindings/array_conversion.hpp"
+
+#include <string>
+#include <vector>
+
+#include "bindings/boundary.hpp"
+#include "bindings/numpy_api.hpp"
+#include "bindings/python_error.hpp"
+#include "bindings/slice_container.hpp"
+
+namespace tavrin::bindings {
+
+namespace {
+
+void check_axis_count(std::size_t axes) {
+    if (axes > static_cast<std::size_t>(numpy_max_axes)) {
+        raise_internal_fault("Cannot convert a tensor of " + std::to_string(axes) +
+                             " axes into a NumPy array: NumPy arrays have at most " +
+                             std::to_string(numpy_max_axes) + " axes");
+        throw_python_error();
+    }
+}
+
+// The tensor's storage is contiguous and row-major.
+struct ArrayLayout {
+    std::vector<NumpyIndex> shape;
+    std::vector<NumpyIndex> strides;  // in bytes
+};
+
+ArrayLayout row_major_layout(const Shape& shape) {
+    ArrayLayout layout{std::vector<NumpyIndex>(shape.size()),
+                       std::vector<NumpyIndex>(shape.size())};
+    NumpyIndex step = sizeof(double);
+    for (std::size_t axis = shape.size(); axis-- > 0;) {
+        layout.shape[axis] = static_cast<NumpyIndex>(shape[axis]);
+        layout.strides[axis] = step;
+        step *= layout.shape[axis];
+    }
+    return layout;
+}
+
+}  // namespace
+
+PyRef to_numpy_array(Tensor tensor) {
+    check_axis_count(tensor.rank());
+    const NumpyApi& api = numpy_api();
+    const ArrayLayout layout = row_major_layout(tensor.shape());
+    PyRef owner = new_slice_container(std::move(tensor).release_storage());
+    void* data = slice_container_storage(owner.get()).data();
+
+    PyObject* descr = api.descr_from_type(numpy_float64_type_number);  // new reference
+    if (descr == nullptr) {
+        throw_python_error();
+    }
+    PyRef array = checked(api.new_from_descr(api.array_type, descr,
+                                             static_cast<int>(layout.shape.size()),
+                                             layout.shape.data(), layout.strides.data(), data,
+                                             numpy_writeable_flag, nullptr));
+    checked_status(api.set_base_object(array.get(), owner.release()));
+    return array;
+}
+
+}  // namespace tavrin::bindings

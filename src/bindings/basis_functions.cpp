@@ -1,0 +1,33 @@
+// The module function canonical_basis.
+#include "bindings/arguments.hpp"
+#include "bindings/array_conversion.hpp"
+#include "bindings/boundary.hpp"
+#include "bindings/convert.hpp"
+#include "bindings/fastcall_arguments.hpp"
+#include "bindings/function_docstrings.hpp"
+#include "bindings/module_functions.hpp"
+#include "bindings/slots.hpp"
+#include "builders/builders.hpp"
+
+namespace tavrin::bindings {
+
+namespace {
+
+PyObject* canonical_basis_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) noexcept {
+    return guarded_object([&] {
+        const auto [spec] =
+            bind_fastcall_arguments<1>(args, nargs, kwnames, "canonical_basis", {"spec"});
+        const CGSpec& value = convert_argument("spec", spec, to_cg_spec);
+        return to_numpy_array(take(tavrin::canonical_basis(value)));
+    });
+}
+
+PyMethodDef canonical_basis_method = {"canonical_basis", as_method(canonical_basis_function),
+                                      METH_FASTCALL | METH_KEYWORDS, docs::canonical_basis};
+
+}  // namespace
+
+PyMethodDef& canonical_basis_definition() { return canonical_basis_method; }
+
+}  // namespace tavrin::bindings

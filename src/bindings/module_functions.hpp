@@ -1,0 +1,15 @@
+// The method definitions of the five module functions, for the module's execution step. Each
+// is a static table entry that outlives the module.
+#pragma once
+
+#include <Python.h>
+
+namespace tavrin::bindings {
+
+PyMethodDef& canonical_basis_definition();
+PyMethodDef& compute_xsymbol_definition();
+PyMethodDef& compute_rsymbol_definition();
+PyMethodDef& compute_conjugate_definition();
+PyMethodDef& fs_phase_for_spin_definition();
+
+}  // namespace tavrin::bindings

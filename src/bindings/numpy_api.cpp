@@ -1,0 +1,91 @@
+#include "bindings/numpy_api.hpp"
+
+#include "bindings/internal_fault_from_pending.hpp"
+#include "bindings/once_with_gil_released.hpp"
+#include "bindings/py_ref.hpp"
+#include "bindings/python_error.hpp"
+
+namespace tavrin::bindings {
+
+namespace {
+
+// Positions in NumPy's C API table.
+constexpr int array_type_entry = 2;
+constexpr int descr_from_type_entry = 45;
+constexpr int new_from_descr_entry = 94;
+constexpr int set_base_object_entry = 282;
+
+PyRef import(const char* name) { return checked(PyImport_ImportModule(name)); }
+
+PyRef attribute(PyObject* object, const char* name) {
+    return checked(PyObject_GetAttrString(object, name));
+}
+
+// numpy.lib.NumpyVersion(numpy.__version__).major
+long numpy_major_version() {
+    PyRef numpy = import("numpy");
+    PyRef version = attribute(numpy.get(), "__version__");
+    PyRef lib = import("numpy.lib");
+    PyRef version_class = attribute(lib.get(), "NumpyVersion");
+    PyRef parsed =
+        checked(PyObject_CallFunctionObjArgs(version_class.get(), version.get(), nullptr));
+    PyRef major = attribute(parsed.get(), "major");
+    const long value = PyLong_AsLong(major.get());
+    if (value == -1 && PyErr_Occurred()) {
+        throw_python_error();
+    }
+    return value;
+}
+
+// The capsule, kept alive for the rest of the process once the table is in use.
+PyRef array_api_capsule() {
+    const char* multiarray =
+        numpy_major_version() >= 2 ? "numpy._core.multiarray" : "numpy.core.multiarray";
+    PyRef capsule = attribute(import(multiarray).get(), "_ARRAY_API");
+    if (!PyCapsule_CheckExact(capsule.get())) {
+        PyErr_Format(PyExc_TypeError, "%s._ARRAY_API is not a capsule", multiarray);
+        throw_python_error();
+    }
+    return capsule;
+}
+
+template <class Function>
+Function table_entry(void** table, int entry) {
+    return reinterpret_cast<Function>(table[entry]);
+}
+
+NumpyApi read_table(void** table) {
+    return NumpyApi{
+        static_cast<PyTypeObject*>(table[array_type_entry]),
+        table_entry<decltype(NumpyApi::descr_from_type)>(table, descr_from_type_entry),
+        table_entry<decltype(NumpyApi::new_from_descr)>(table, new_from_descr_entry),
+        table_entry<decltype(NumpyApi::set_base_object)>(table, set_base_object_entry),
+    };
+}
+
+NumpyApi look_up_numpy_api() {
+    try {
+        PyRef capsule = array_api_capsule();
+        const char* name = PyCapsule_GetName(capsule.get());
+        if (name == nullptr && PyErr_Occurred()) {
+            throw_python_error();
+        }
+        auto* table = static_cast<void**>(PyCapsule_GetPointer(capsule.get(), name));
+        if (table == nullptr) {
+            throw_python_error();
+        }
+        capsule.release();  // the table lives inside NumPy, which stays loaded
+        return read_table(table);
+    } catch (const PythonErrorSet&) {
+        throw_internal_fault_from_pending("Failed to access NumPy array API capsule");
+    }
+}
+
+}  // namespace
+
+const NumpyApi& numpy_api() {
+    static OnceWithGilReleased<NumpyApi> api;
+    return api.get(look_up_numpy_api);
+}
+
+}  // namespace tavrin::bindings

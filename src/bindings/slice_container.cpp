@@ -1,0 +1,55 @@
+#include "bindings/slice_container.hpp"
+
+#include <Python.h>
+
+#include "bindings/internal_fault_from_pending.hpp"
+#include "bindings/once_with_gil_released.hpp"
+#include "bindings/python_error.hpp"
+#include "bindings/slots.hpp"
+#include "bindings/value_object.hpp"
+
+namespace tavrin::bindings {
+
+namespace {
+
+using Storage = std::vector<double>;
+
+constexpr const char* slice_container_doc =
+    "Owner of the element storage of an array returned by tavrin.";
+
+PyType_Slot slice_container_slots[] = {
+    {Py_tp_doc, const_cast<char*>(slice_container_doc)},
+    {Py_tp_dealloc, as_slot(dealloc_value_object<Storage>)},
+    {0, nullptr},
+};
+
+// Not instantiable from Python, not subclassable, not GC-tracked (it holds no references).
+PyType_Spec slice_container_spec = {"builtins.PySliceContainer", value_object_size<Storage>(),
+                                    0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+                                    slice_container_slots};
+
+PyTypeObject* make_slice_container_type() {
+    PyRef type = checked(PyType_FromSpec(&slice_container_spec));
+    return reinterpret_cast<PyTypeObject*>(type.release());
+}
+
+PyTypeObject* slice_container_type() {
+    static OnceWithGilReleased<PyTypeObject*> type;
+    return type.get(make_slice_container_type);
+}
+
+}  // namespace
+
+PyRef new_slice_container(std::vector<double> storage) {
+    try {
+        return new_value_object(slice_container_type(), std::move(storage));
+    } catch (const PythonErrorSet&) {
+        throw_internal_fault_from_pending("Failed to create slice container");
+    }
+}
+
+std::vector<double>& slice_container_storage(PyObject* container) noexcept {
+    return reinterpret_cast<ValueObject<Storage>*>(container)->value;
+}
+
+}  // namespace tavrin::bindings

@@ -1,0 +1,65 @@
+// The module functions compute_xsymbol and compute_rsymbol.
+#include <cstdint>
+#include <vector>
+
+#include "bindings/arguments.hpp"
+#include "bindings/array_conversion.hpp"
+#include "bindings/boundary.hpp"
+#include "bindings/convert.hpp"
+#include "bindings/fastcall_arguments.hpp"
+#include "bindings/function_docstrings.hpp"
+#include "bindings/module_functions.hpp"
+#include "bindings/result_tuple.hpp"
+#include "bindings/slots.hpp"
+#include "builders/rsymbol.hpp"
+#include "builders/xsymbol.hpp"
+
+namespace tavrin::bindings {
+
+namespace {
+
+// (array, spec): the symbol tensor first, then the specification; the copies of the inputs
+// that come back with the symbol are dropped.
+PyRef symbol_result(Tensor data, const CGSpec& spec) {
+    PyRef array = to_numpy_array(std::move(data));
+    PyRef spec_object = to_python(spec);
+    return result_pair(std::move(array), std::move(spec_object));
+}
+
+PyObject* compute_xsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) noexcept {
+    return guarded_object([&] {
+        const auto [spec_a, spec_b, contraction] = bind_fastcall_arguments<3>(
+            args, nargs, kwnames, "compute_xsymbol", {"spec_a", "spec_b", "contraction"});
+        const CGSpec& a = convert_argument("spec_a", spec_a, to_cg_spec);
+        const CGSpec& b = convert_argument("spec_b", spec_b, to_cg_spec);
+        const Contraction& pairs = convert_argument("contraction", contraction, to_contraction);
+        XSymbol symbol = take(tavrin::compute_xsymbol(a, b, pairs));
+        return symbol_result(std::move(symbol.data), symbol.spec_c);
+    });
+}
+
+PyObject* compute_rsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) noexcept {
+    return guarded_object([&] {
+        const auto [spec, permutation] = bind_fastcall_arguments<2>(
+            args, nargs, kwnames, "compute_rsymbol", {"spec", "permutation"});
+        const CGSpec& value = convert_argument("spec", spec, to_cg_spec);
+        const std::vector<std::uint64_t> positions =
+            convert_argument("permutation", permutation, to_uint64_list);
+        RSymbol symbol = take(tavrin::compute_rsymbol(value, positions));
+        return symbol_result(std::move(symbol.data), symbol.spec_permuted);
+    });
+}
+
+PyMethodDef compute_xsymbol_method = {"compute_xsymbol", as_method(compute_xsymbol_function),
+                                      METH_FASTCALL | METH_KEYWORDS, docs::compute_xsymbol};
+PyMethodDef compute_rsymbol_method = {"compute_rsymbol", as_method(compute_rsymbol_function),
+                                      METH_FASTCALL | METH_KEYWORDS, docs::compute_rsymbol};
+
+}  // namespace
+
+PyMethodDef& compute_xsymbol_definition() { return compute_xsymbol_method; }
+PyMethodDef& compute_rsymbol_definition() { return compute_rsymbol_method; }
+
+}  // namespace tavrin::bindings

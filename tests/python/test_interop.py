@@ -1,0 +1,199 @@
+"""Interoperability with the real NumPy: cached blobs, blobs written by NumPy, the C API."""
+
+import io
+import os
+import subprocess
+import sys
+import textwrap
+
+import numpy as np
+import pytest
+
+from spec_factory import cache_rows, spec_of, spins_of_key, store_row
+from tavrin import Contraction, canonical_basis, compute_rsymbol, compute_xsymbol
+
+
+@pytest.fixture
+def cache_dir(tmp_path, monkeypatch):
+    directory = tmp_path / "cache"
+    monkeypatch.setenv("TAVRIN_CACHE_PATH", str(directory))
+    return directory
+
+
+def npy_bytes(array, **kwargs):
+    buffer = io.BytesIO()
+    np.save(buffer, array, **kwargs)
+    return buffer.getvalue()
+
+
+def test_every_stored_blob_is_the_canonical_basis_for_numpy_load(cache_dir):
+    compute_xsymbol(spec_of([1, 1, 2]), spec_of([2, 1, 1], [1, -1, -1]), Contraction([2], [0]))
+    compute_rsymbol(spec_of([2, 2, 2, 2], [1, 1, 1, 1]), [3, 1, 0, 2])
+    canonical_basis(spec_of([4, 3, 1], [-1, 1, 1]))
+    rows = cache_rows(cache_dir)
+    assert len(rows) == 5
+    for key, blob in rows.items():
+        spins = spins_of_key(key)
+        stored = np.load(io.BytesIO(blob))
+        assert stored.dtype == np.dtype("<f8") and stored.flags.c_contiguous
+        assert blob.startswith(b"\x93NUMPY\x01\x00")
+        assert (10 + int.from_bytes(blob[8:10], "little")) % 64 == 0
+        assert stored.tobytes() == canonical_basis(spec_of(spins)).tobytes()
+
+
+@pytest.mark.parametrize(
+    "variant",
+    [lambda b: b, np.asfortranarray, lambda b: b.astype(">f8"),
+     lambda b: np.asfortranarray(b.astype(">f8"))],
+    ids=["c-order", "fortran-order", "big-endian", "big-endian-fortran"],
+)
+def test_blobs_written_by_numpy_save_are_read(cache_dir, tmp_path, monkeypatch, variant):
+    spins = [2, 1, 1]
+    monkeypatch.setenv("TAVRIN_CACHE_PATH", str(tmp_path / "reference"))
+    truth = canonical_basis(spec_of(spins))
+    flipped_truth = canonical_basis(spec_of(spins, [-1, 1, 1]))
+    monkeypatch.setenv("TAVRIN_CACHE_PATH", str(cache_dir))
+    # Doubled, so that a rebuilt basis could not pass for the stored one.
+    store_row(cache_dir, spins, npy_bytes(variant(2.0 * truth)))
+    assert canonical_basis(spec_of(spins)).tobytes() == (2.0 * truth).tobytes()
+    assert canonical_basis(spec_of(spins, [-1, 1, 1])).tobytes() == (2.0 * flipped_truth).tobytes()
+
+
+@pytest.mark.parametrize(
+    "stored",
+    [np.zeros((3, 3)), np.zeros(()), np.zeros((2, 2)), np.zeros((2, 2, 2)), np.zeros((2, 2, 0)),
+     np.zeros((1000, 1000, 2))],
+    ids=lambda a: str(a.shape),
+)
+def test_stored_array_of_the_wrong_shape_is_refused(cache_dir, stored):
+    store_row(cache_dir, [1, 1], npy_bytes(stored))
+    for signs in ([1, -1], [1, 1]):
+        with pytest.raises(RuntimeError) as caught:
+            canonical_basis(spec_of([1, 1], signs))
+        assert str(caught.value).startswith("Cache error: Stored basis has shape ")
+
+
+def run_python(code, env=None, path=()):
+    environment = dict(os.environ if env is None else env)
+    if path:
+        environment["PYTHONPATH"] = os.pathsep.join(
+            [*path, *filter(None, [environment.get("PYTHONPATH")])])
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=environment,
+                          capture_output=True, text=True, timeout=120)
+
+
+CALL_AND_REPORT = """
+    import sys
+    import tavrin
+    half = tavrin.Spin(1)
+    spec = tavrin.CGSpec.from_edges([tavrin.Edge.incoming(half), tavrin.Edge.outgoing(half)])
+    try:
+        tavrin.canonical_basis(spec)
+    except Exception as error:
+        sys.exit("caught by except Exception: %r" % error)
+    except BaseException as fault:
+        print(type(fault).__name__, type(fault).__bases__[0].__name__, fault, sep="|")
+    print("conjugate", tavrin.compute_conjugate(spec)[0], sep="|")
+"""
+
+
+def fake_numpy(root, files):
+    for relative, text in files.items():
+        target = root / relative
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_text(textwrap.dedent(text))
+    return str(root)
+
+
+FAKE_NUMPYS = {
+    "raises-on-import": ({"numpy/__init__.py": "raise ImportError('numpy is broken here')"},
+                         "numpy is broken here"),
+    "bad-version": ({"numpy/__init__.py": "__version__ = 'not a version'",
+                     "numpy/lib/__init__.py": """
+                         class NumpyVersion:
+                             def __init__(self, text):
+                                 raise ValueError('Not a valid numpy version string')
+                     """},
+                    "Not a valid numpy version string"),
+    "numpy-2-without-capsule": ({"numpy/__init__.py": "__version__ = '2.1.0'",
+                                 "numpy/lib/__init__.py": """
+                                     class NumpyVersion:
+                                         def __init__(self, text):
+                                             self.major = int(text.split('.')[0])
+                                 """,
+                                 "numpy/_core/__init__.py": "",
+                                 "numpy/_core/multiarray.py": "_ARRAY_API = 'not a capsule'"},
+                                "numpy._core.multiarray._ARRAY_API is not a capsule"),
+    "numpy-1-without-attribute": ({"numpy/__init__.py": "__version__ = '1.26.4'",
+                                   "numpy/lib/__init__.py": """
+                                       class NumpyVersion:
+                                           def __init__(self, text):
+                                               self.major = int(text.split('.')[0])
+                                   """,
+                                   "numpy/core/__init__.py": "",
+                                   "numpy/core/multiarray.py": ""},
+                                  "_ARRAY_API"),
+}
+
+
+@pytest.mark.parametrize("files, detail", FAKE_NUMPYS.values(), ids=FAKE_NUMPYS.keys())
+def test_unusable_numpy_is_an_internal_fault(tmp_path, files, detail):
+    fake_root = fake_numpy(tmp_path / "fake", files)
+    result = run_python(CALL_AND_REPORT, path=[fake_root])
+    assert result.returncode == 0, result.stderr
+    fault, conjugate = result.stdout.splitlines()
+    name, base, message = fault.split("|")
+    assert (name, base) == ("InternalFault", "BaseException")
+    assert message.startswith("Failed to access NumPy array API capsule")
+    assert detail in message
+    assert conjugate == "conjugate|1.0"
+
+
+def test_missing_numpy_is_an_internal_fault_and_is_looked_up_again_later():
+    result = run_python(
+        """
+        import sys
+        sys.modules["numpy"] = None
+        import tavrin
+        spec = tavrin.CGSpec.from_edges([tavrin.Edge.incoming(tavrin.Spin(2)),
+                                         tavrin.Edge.outgoing(tavrin.Spin(2))])
+        for attempt in range(2):
+            try:
+                tavrin.canonical_basis(spec)
+            except BaseException as fault:
+                print(type(fault).__name__, fault, sep="|")
+        del sys.modules["numpy"]
+        print(tavrin.canonical_basis(spec).shape)
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    assert len(lines) == 3
+    for line in lines[:2]:
+        assert line.startswith("InternalFault|Failed to access NumPy array API capsule: ")
+    assert lines[2] == "(3, 3, 1)"
+
+
+def test_first_arrays_made_on_many_threads_at_once():
+    result = run_python(
+        """
+        import threading
+        import tavrin
+        barrier = threading.Barrier(8)
+        results = [None] * 8
+        def work(k):
+            spins = [2 * (k % 3) + 2] * 2
+            spec = tavrin.CGSpec.from_edges([tavrin.Edge.incoming(tavrin.Spin(s)) for s in spins])
+            barrier.wait()
+            results[k] = tavrin.canonical_basis(spec).shape
+        threads = [threading.Thread(target=work, args=(k,)) for k in range(8)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        print(results)
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    shapes = eval(result.stdout)
+    assert shapes == [(2 * (k % 3) + 3,) * 2 + (1,) for k in range(8)]
