@@ -50,13 +50,18 @@ def cold_basis(spins, repeats):
 
 
 def symbol_inputs(spins):
-    """A contraction of the last edge with the first edge of a mirrored tensor, and a swap."""
+    """A contraction of A's last half with the first half of its mirror image B (so C has as
+    many edges as A), and the exchange of the first two edges."""
     a = spec(spins)
-    mirrored = [spins[-1]] + list(reversed(spins[:-1]))
-    edges_b = [Edge.incoming(Spin(mirrored[0]))] + [Edge.outgoing(Spin(s)) for s in mirrored[1:]]
+    n = len(spins)
+    k = max(1, n // 2)
+    mirrored = list(reversed(spins))
+    edges_b = [Edge.incoming(Spin(s)) for s in mirrored[:-1]] + [Edge.outgoing(Spin(mirrored[-1]))]
+    # B's first k edges must pair with A's last k edges in reverse order: the same spins.
     b = CGSpec.from_edges(edges_b)
-    permutation = [1, 0] + list(range(2, len(spins)))
-    return a, b, Contraction([len(spins) - 1], [0]), permutation
+    contraction = Contraction(list(range(n - 1, n - 1 - k, -1)), list(range(k)))
+    permutation = [1, 0] + list(range(2, n))
+    return a, b, contraction, permutation
 
 
 def main():
