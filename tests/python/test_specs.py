@@ -4,25 +4,10 @@ import itertools
 
 import pytest
 
+from spec_factory import canonical_signs, edge, spec_of
 from tavrin import CGSpec, Contraction, Edge, Spin
 
 LARGEST = 2**31 - 1
-
-
-def canonical_edges(spins):
-    """Edges 0 .. n-2 incoming, the last one outgoing."""
-    edges = [Edge.incoming(Spin(s)) for s in spins]
-    if edges:
-        edges[-1] = Edge.outgoing(Spin(spins[-1]))
-    return edges
-
-
-def spec_of(spins, signs=None):
-    if signs is None:
-        return CGSpec.from_edges(canonical_edges(spins))
-    return CGSpec.from_edges(
-        [Edge.incoming(Spin(s)) if d == 1 else Edge.outgoing(Spin(s)) for s, d in zip(spins, signs)]
-    )
 
 
 OM_DIMENSIONS = [
@@ -80,7 +65,7 @@ def test_uncoupleable_message_lists_the_spins():
 
 
 def test_from_edges_accepts_any_sequence_and_keyword():
-    edges = canonical_edges((1, 1, 2))
+    edges = [edge(s, d) for s, d in zip((1, 1, 2), canonical_signs(3))]
     assert CGSpec.from_edges(tuple(edges)) == CGSpec.from_edges(edges)
     assert CGSpec.from_edges(edges=edges) == CGSpec.from_edges(edges)
 
@@ -106,7 +91,7 @@ def test_from_edges_refuses(edges, message):
 
 
 def test_edges_property_builds_new_objects_in_order():
-    edges = canonical_edges((1, 2, 3))
+    edges = [edge(s, d) for s, d in zip((1, 2, 3), canonical_signs(3))]
     spec = CGSpec.from_edges(edges)
     assert spec.edges is not spec.edges
     assert spec.edges[0] is not spec.edges[0]
