@@ -1,6 +1,7 @@
 #include "builders/cache.hpp"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <climits>
 #include <expected>
@@ -52,6 +53,7 @@ std::string error_message(sqlite3* connection) { return sqlite3_errmsg(connectio
 struct OpenCache {
     std::filesystem::path path;
     Connection connection;
+    pid_t owner;  // the process that opened the connection
 };
 
 // The only process-wide state of the cache. Never destroyed: the connection stays open until
@@ -158,6 +160,12 @@ Status create_cache_directory_for(const std::filesystem::path& path) {
 // Makes the state hold a connection for the current cache path. A failure leaves it untouched.
 Status acquire_cache_connection(std::optional<OpenCache>& state) {
     std::filesystem::path path = current_cache_path();
+    if (state && state->owner != ::getpid()) {
+        // Inherited through fork(): SQLite connections must not cross into another process
+        // (the file locks belong to the parent), so this one is neither used nor closed here.
+        (void)state->connection.release();
+        state.reset();
+    }
     if (state && state->path == path) return {};
 
     if (auto created = create_cache_directory_for(path); !created) return created;
@@ -169,7 +177,7 @@ Status acquire_cache_connection(std::optional<OpenCache>& state) {
         return fail(TavrinError::cache_error("Failed to create table: " + table.error()));
     }
     // Assigning closes the connection held before.
-    state = OpenCache{std::move(path), std::move(*connection)};
+    state = OpenCache{std::move(path), std::move(*connection), ::getpid()};
     return {};
 }
 

@@ -638,6 +638,32 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------------------------
 // Several processes sharing one file
 
+// A connection opened before fork() belongs to the parent: the child opens its own, and both
+// go on writing into one consistent file.
+TEST_F(CacheTest, ChildOfForkOpensItsOwnConnection) {
+    ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        StatementLog log;
+        bool ok = static_cast<bool>(store_cached_basis(Spins{7, 7}, kBasis));
+        const auto statements = log.take();
+        ok = ok && !statements.empty() && statements.front() == kCacheTableStatement;
+        for (int r = 0; r < 20 && ok; ++r) ok = static_cast<bool>(store_cached_basis(Spins{8, r}, kBasis));
+        std::_Exit(ok ? 0 : 1);
+    }
+    for (int r = 0; r < 20; ++r) {
+        ASSERT_EQ(error_text(store_cached_basis(Spins{9, r}, kBasis)), "");
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    for (const Spins& key : {Spins{7, 7}, Spins{8, 19}, Spins{9, 19}}) {
+        const auto found = load_cached_basis(key);
+        ASSERT_TRUE(found && *found);
+    }
+}
+
 TEST_F(CacheTest, ProcessesShareOneFile) {
     constexpr int kProcesses = 4;
     constexpr int kRounds = 25;

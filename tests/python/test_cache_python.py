@@ -4,6 +4,7 @@ import hashlib
 import io
 import json
 import os
+import sqlite3
 import subprocess
 import sys
 import textwrap
@@ -174,3 +175,21 @@ def test_processes_share_one_cache_directory(tmp_path):
             assert worker_digest == digest(json.loads(spins_text)), spins_text
     for spins, blob in cache_rows(shared_dir).items():
         assert np.load(io.BytesIO(blob)).dtype == np.float64
+
+
+def _bases_in_forked_child(spin_lists):
+    return [digest(spins) for spins in spin_lists]
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork()")
+def test_forked_workers_after_the_parent_opened_the_cache(cache_dir):
+    import multiprocessing
+
+    canonical_basis(spec_of([1, 1]))  # the parent's connection is open before the fork
+    jobs = [[[1, 1, 2, 2]], [[2, 2, 2, 2]], [[1, 1, 1, 1, 1, 1]], [[3, 3, 2]]]
+    with multiprocessing.get_context("fork").Pool(4) as pool:
+        children = pool.map(_bases_in_forked_child, jobs)
+    assert children == [[digest(s) for s in job] for job in jobs]
+    with sqlite3.connect(cache_dir / "cgbasis.db") as connection:
+        assert connection.execute("PRAGMA integrity_check").fetchone() == ("ok",)
+    assert set(cache_rows(cache_dir)) >= {spin_key(s) for job in jobs for s in job}
