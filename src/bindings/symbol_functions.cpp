@@ -18,7 +18,7 @@ namespace tavrin::bindings {
 
 namespace {
 
-// (array, spec): the symbol tensor first, then the specification; the copies of the inputs
+// (array, spec): the symbol tensor first, then the CG specification; the copies of the inputs
 // that come back with the symbol are dropped.
 PyRef symbol_result(Tensor data, const CGSpec& spec) {
     PyRef array = to_numpy_array(std::move(data));
