@@ -367,7 +367,7 @@ inline constexpr const char* edge_is_outgoing =
 inline constexpr const char* cg_spec_class =
     "Python wrapper for CGSpec (Clebsch-Gordan Specification)\n"
     "\n"
-    "Represents a Clebsch-Gordan tensor with external edges and outer multiplicity\n"
+    "Represents a Clebsch-Gordan tensor with external edges and outer multiplicity "
     "configurations.\n"
     "\n"
     "The configurations are the internal spins of the left-associative fusion tree that\n"
