@@ -23,6 +23,15 @@ cmake -S . -B build/cpp-tests -G Ninja -DTAVRIN_BUILD_TESTS=ON -DTAVRIN_BUILD_MO
 cmake --build build/cpp-tests -j "$jobs"
 ctest --test-dir build/cpp-tests -j "$jobs" --output-on-failure
 
+if [ "${TAVRIN_SKIP_SANITIZERS:-0}" != 1 ]; then
+  echo "== C++ tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+  cmake -S . -B build/cpp-sanitized -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVRIN_SANITIZE=ON \
+    -DTAVRIN_BUILD_TESTS=ON -DTAVRIN_BUILD_MODULE=OFF >/dev/null
+  cmake --build build/cpp-sanitized -j "$jobs"
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    ctest --test-dir build/cpp-sanitized -j "$jobs" --output-on-failure
+fi
+
 echo "== Python package"
 python3 -m pip install -q --upgrade pip >/dev/null
 rm -rf build/dist
