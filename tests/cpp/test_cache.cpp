@@ -73,7 +73,8 @@ Tensor make_tensor(Shape shape, std::vector<double> values) {
 
 bool same_bits(const Tensor& a, const Tensor& b) {
     return a.shape() == b.shape() && a.size() == b.size() &&
-           std::memcmp(a.data().data(), b.data().data(), a.size() * sizeof(double)) == 0;
+           (a.size() == 0 ||
+            std::memcmp(a.data().data(), b.data().data(), a.size() * sizeof(double)) == 0);
 }
 
 // Direct access to a cache file, as another program sharing it would have.
