@@ -3,7 +3,7 @@
 find_package(Python 3.11 REQUIRED COMPONENTS Interpreter Development.SABIModule)
 
 set(TAVRIN_MODULE_SOURCES
-  src/lib/module.cpp
+  src/module/module.cpp
   src/bindings/arguments.cpp
   src/bindings/array_conversion.cpp
   src/bindings/basis_functions.cpp
@@ -15,11 +15,10 @@ set(TAVRIN_MODULE_SOURCES
   src/bindings/edge_type.cpp
   src/bindings/fastcall_arguments.cpp
   src/bindings/internal_fault.cpp
-  src/bindings/internal_fault_from_pending.cpp
   src/bindings/module_members.cpp
   src/bindings/numpy_api.cpp
   src/bindings/phase_functions.cpp
-  src/bindings/siphash.cpp
+  src/bindings/python_error.cpp
   src/bindings/slice_container.cpp
   src/bindings/spin_type.cpp
   src/bindings/symbol_functions.cpp

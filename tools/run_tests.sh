@@ -19,14 +19,15 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 echo "== C++ tests"
-cmake -S . -B build/cpp-tests -G Ninja -DTAVRIN_BUILD_TESTS=ON -DTAVRIN_BUILD_MODULE=OFF >/dev/null
+cmake -S . -B build/cpp-tests -G Ninja -DTAVRIN_BUILD_TESTS=ON -DTAVRIN_BUILD_MODULE=OFF \
+  -DTAVRIN_BUILD_BENCHMARKS=ON -DTAVRIN_WARNINGS_AS_ERRORS=ON >/dev/null
 cmake --build build/cpp-tests -j "$jobs"
 ctest --test-dir build/cpp-tests -j "$jobs" --output-on-failure
 
 if [ "${TAVRIN_SKIP_SANITIZERS:-0}" != 1 ]; then
   echo "== C++ tests under AddressSanitizer and UndefinedBehaviorSanitizer"
   cmake -S . -B build/cpp-sanitized -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVRIN_SANITIZE=ON \
-    -DTAVRIN_BUILD_TESTS=ON -DTAVRIN_BUILD_MODULE=OFF >/dev/null
+    -DTAVRIN_BUILD_TESTS=ON -DTAVRIN_BUILD_MODULE=OFF -DTAVRIN_WARNINGS_AS_ERRORS=ON >/dev/null
   cmake --build build/cpp-sanitized -j "$jobs"
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     ctest --test-dir build/cpp-sanitized -j "$jobs" --output-on-failure
@@ -35,7 +36,7 @@ fi
 echo "== Python package"
 python3 -m pip install -q --upgrade pip >/dev/null
 rm -rf build/dist
-python3 -m pip wheel -q --no-deps -w build/dist .
+python3 -m pip wheel -q --no-deps -w build/dist -C cmake.define.TAVRIN_WARNINGS_AS_ERRORS=ON .
 wheel=$(ls build/dist/tavrin-*.whl)
 
 run_python_suite() {  # $1: venv directory, $2: NumPy requirement

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "bindings/boundary.hpp"
+#include "bindings/internal_fault.hpp"
 #include "bindings/numpy_api.hpp"
 #include "bindings/python_error.hpp"
 #include "bindings/slice_container.hpp"

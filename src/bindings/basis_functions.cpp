@@ -7,7 +7,7 @@
 #include "bindings/function_docstrings.hpp"
 #include "bindings/module_functions.hpp"
 #include "bindings/slots.hpp"
-#include "builders/builders.hpp"
+#include "basis/canonical_basis.hpp"
 
 namespace tavrin::bindings {
 

@@ -3,7 +3,9 @@
 #include <exception>
 #include <new>
 
+#include "bindings/internal_fault.hpp"
 #include "core/error.hpp"
+#include "support/assertion.hpp"
 
 namespace tavrin::bindings {
 

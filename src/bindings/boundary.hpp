@@ -21,9 +21,6 @@ namespace tavrin::bindings {
 // Call only from inside a catch block.
 void set_python_error_from_current_exception() noexcept;
 
-// Sets InternalFault, a BaseException subclass made on first need and kept for the process.
-void raise_internal_fault(const std::string& message) noexcept;
-
 // Runs body and returns its result; if body throws, sets the matching Python exception and
 // returns on_error. Every entry point from CPython goes through here.
 template <class R, class Body>

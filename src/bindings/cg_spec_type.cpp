@@ -4,8 +4,10 @@
 #include "bindings/arguments.hpp"
 #include "bindings/classes.hpp"
 #include "bindings/convert.hpp"
+#include "bindings/created_once.hpp"
 #include "bindings/docstrings.hpp"
 #include "bindings/slots.hpp"
+#include "support/bytes_and_text.hpp"
 
 namespace tavrin::bindings {
 
@@ -36,10 +38,10 @@ std::string cg_spec_repr(const CGSpec& spec) {
 // For each edge, 2j then the sign, both 4-byte signed little-endian; configurations are not
 // hashed (they follow from the spins).
 Py_hash_t cg_spec_hash(const CGSpec& spec) {
-    LittleEndianBytes bytes;
+    std::vector<std::uint8_t> bytes;
     for (const Edge& edge : spec.edges()) {
-        bytes.append_i32(edge.j.twice());
-        bytes.append_i32(edge.dir.sign());
+        append_little_endian(bytes, static_cast<std::uint32_t>(edge.j.twice()), 4);
+        append_little_endian(bytes, static_cast<std::uint32_t>(edge.dir.sign()), 4);
     }
     return siphash_python_hash(bytes);
 }
@@ -82,8 +84,8 @@ PyType_Spec cg_spec_spec = {"builtins.CGSpec", value_object_size<CGSpec>(), 0,
 }  // namespace
 
 PyTypeObject* cg_spec_type() {
-    static PyTypeObject* type = nullptr;
-    return type_created_once(type, cg_spec_spec);
+    static CreatedOnce<PyTypeObject*> type;
+    return type.get([] { return new_heap_type(cg_spec_spec); });
 }
 
 PyRef to_python(const CGSpec& spec) { return new_value_object(cg_spec_type(), spec); }

@@ -4,8 +4,10 @@
 #include "bindings/arguments.hpp"
 #include "bindings/classes.hpp"
 #include "bindings/convert.hpp"
+#include "bindings/created_once.hpp"
 #include "bindings/docstrings.hpp"
 #include "bindings/slots.hpp"
+#include "support/bytes_and_text.hpp"
 
 namespace tavrin::bindings {
 
@@ -22,26 +24,18 @@ PyObject* contraction_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
     });
 }
 
-std::string axes_text(const std::vector<std::uint64_t>& axes) {
-    std::string text = "[";
-    for (std::size_t i = 0; i < axes.size(); ++i) {
-        text += (i == 0 ? "" : ", ") + std::to_string(axes[i]);
-    }
-    return text + "]";
-}
-
 std::string contraction_repr(const Contraction& contraction) {
-    return "Contraction(axes_a=" + axes_text(contraction.axes_a()) +
-           ", axes_b=" + axes_text(contraction.axes_b()) + ")";
+    return "Contraction(axes_a=" + bracketed_list(contraction.axes_a()) +
+           ", axes_b=" + bracketed_list(contraction.axes_b()) + ")";
 }
 
 // Each list as its length then its elements, all 8-byte unsigned little-endian.
 Py_hash_t contraction_hash(const Contraction& contraction) {
-    LittleEndianBytes bytes;
+    std::vector<std::uint8_t> bytes;
     for (const auto* axes : {&contraction.axes_a(), &contraction.axes_b()}) {
-        bytes.append_u64(axes->size());
+        append_little_endian(bytes, axes->size(), 8);
         for (const std::uint64_t axis : *axes) {
-            bytes.append_u64(axis);
+            append_little_endian(bytes, axis, 8);
         }
     }
     return siphash_python_hash(bytes);
@@ -73,8 +67,8 @@ PyType_Spec contraction_spec = {"builtins.Contraction", value_object_size<Contra
 }  // namespace
 
 PyTypeObject* contraction_type() {
-    static PyTypeObject* type = nullptr;
-    return type_created_once(type, contraction_spec);
+    static CreatedOnce<PyTypeObject*> type;
+    return type.get([] { return new_heap_type(contraction_spec); });
 }
 
 PyRef to_python(const Contraction& contraction) {

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/cg_spec.hpp"
-#include "core/contraction.hpp"
+#include "specs/cg_spec.hpp"
+#include "specs/contraction.hpp"
 #include "core/spin.hpp"
 
 namespace tavrin::bindings {

@@ -4,6 +4,7 @@
 #include "bindings/arguments.hpp"
 #include "bindings/classes.hpp"
 #include "bindings/convert.hpp"
+#include "bindings/created_once.hpp"
 #include "bindings/docstrings.hpp"
 #include "bindings/slots.hpp"
 
@@ -59,8 +60,8 @@ PyType_Spec direction_spec = {"builtins.Direction", value_object_size<Direction>
 }  // namespace
 
 PyTypeObject* direction_type() {
-    static PyTypeObject* type = nullptr;
-    return type_created_once(type, direction_spec);
+    static CreatedOnce<PyTypeObject*> type;
+    return type.get([] { return new_heap_type(direction_spec); });
 }
 
 PyRef to_python(const Direction& direction) {

@@ -4,8 +4,10 @@
 #include "bindings/arguments.hpp"
 #include "bindings/classes.hpp"
 #include "bindings/convert.hpp"
+#include "bindings/created_once.hpp"
 #include "bindings/docstrings.hpp"
 #include "bindings/slots.hpp"
+#include "support/bytes_and_text.hpp"
 
 namespace tavrin::bindings {
 
@@ -34,9 +36,9 @@ std::string edge_repr(const Edge& edge) {
 
 // 2j as 4-byte signed, then the direction code as 8-byte unsigned, little-endian.
 Py_hash_t edge_hash(const Edge& edge) {
-    LittleEndianBytes bytes;
-    bytes.append_i32(edge.j.twice());
-    bytes.append_u64(edge.dir.code());
+    std::vector<std::uint8_t> bytes;
+    append_little_endian(bytes, static_cast<std::uint32_t>(edge.j.twice()), 4);
+    append_little_endian(bytes, edge.dir.code(), 8);
     return siphash_python_hash(bytes);
 }
 
@@ -74,8 +76,8 @@ PyType_Spec edge_spec = {"builtins.Edge", value_object_size<Edge>(), 0,
 }  // namespace
 
 PyTypeObject* edge_type() {
-    static PyTypeObject* type = nullptr;
-    return type_created_once(type, edge_spec);
+    static CreatedOnce<PyTypeObject*> type;
+    return type.get([] { return new_heap_type(edge_spec); });
 }
 
 PyRef to_python(const Edge& edge) { return new_value_object(edge_type(), edge); }

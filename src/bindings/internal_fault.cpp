@@ -1,4 +1,10 @@
-#include "bindings/boundary.hpp"
+#include "bindings/internal_fault.hpp"
+
+#include <Python.h>
+
+#include "bindings/created_once.hpp"
+#include "bindings/py_ref.hpp"
+#include "bindings/python_error.hpp"
 
 namespace tavrin::bindings {
 
@@ -10,29 +16,48 @@ constexpr const char* internal_fault_doc =
     "Raised instead of ending the process when the library finds its own invariants broken.\n"
     "Derives directly from BaseException, so ``except Exception`` does not catch it.";
 
-// Borrowed; created on first call and kept for the rest of the process. Null with an
-// exception set when it cannot be created.
-PyObject* internal_fault_class() noexcept {
-    static PyObject* cached = nullptr;
-    if (cached == nullptr) {
-        PyObject* created = PyErr_NewExceptionWithDoc("tavrin.InternalFault", internal_fault_doc,
-                                                      PyExc_BaseException, nullptr);
-        if (cached == nullptr) {
-            cached = created;
-        } else {
-            Py_XDECREF(created);
-        }
+// Borrowed; the class lives for the rest of the process. Throws PythonErrorSet when it
+// cannot be created.
+PyObject* internal_fault_class() {
+    static CreatedOnce<PyObject*> fault_class;
+    return fault_class.get([] {
+        return checked(PyErr_NewExceptionWithDoc("tavrin.InternalFault", internal_fault_doc,
+                                                 PyExc_BaseException, nullptr))
+            .release();
+    });
+}
+
+std::string text_of(PyObject* exception) {
+    PyRef text = checked(PyObject_Str(exception));
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
+    if (utf8 == nullptr) {
+        throw_python_error();
     }
-    return cached;
+    return utf8;
 }
 
 }  // namespace
 
 void raise_internal_fault(const std::string& message) noexcept {
-    PyObject* exception_class = internal_fault_class();
-    if (exception_class != nullptr) {
-        set_python_error(exception_class, message);
+    try {
+        set_python_error(internal_fault_class(), message);
+    } catch (...) {
+        // The class could not be made: the exception of that failure is pending.
+        if (!PyErr_Occurred()) PyErr_NoMemory();
     }
+}
+
+void throw_internal_fault_from_pending(const std::string& summary) {
+    PyRef cause = fetch_pending_exception();
+    if (!cause) {
+        raise_internal_fault(summary);
+        throw_python_error();
+    }
+    raise_internal_fault(summary + ": " + text_of(cause.get()));
+    PyRef fault = fetch_pending_exception();
+    PyException_SetCause(fault.get(), cause.release());  // takes over the reference
+    restore_pending_exception(std::move(fault));
+    throw_python_error();
 }
 
 }  // namespace tavrin::bindings

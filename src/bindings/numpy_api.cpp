@@ -1,7 +1,7 @@
 #include "bindings/numpy_api.hpp"
 
-#include "bindings/internal_fault_from_pending.hpp"
-#include "bindings/once_with_gil_released.hpp"
+#include "bindings/created_once.hpp"
+#include "bindings/internal_fault.hpp"
 #include "bindings/py_ref.hpp"
 #include "bindings/python_error.hpp"
 
@@ -84,7 +84,7 @@ NumpyApi look_up_numpy_api() {
 }  // namespace
 
 const NumpyApi& numpy_api() {
-    static OnceWithGilReleased<NumpyApi> api;
+    static CreatedOnce<NumpyApi> api;
     return api.get(look_up_numpy_api);
 }
 

@@ -7,7 +7,7 @@
 #include "bindings/module_functions.hpp"
 #include "bindings/result_tuple.hpp"
 #include "bindings/slots.hpp"
-#include "builders/conjugate.hpp"
+#include "symbols/conjugate.hpp"
 
 namespace tavrin::bindings {
 

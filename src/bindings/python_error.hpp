@@ -31,6 +31,13 @@ inline int checked_status(int status) {
     return status;
 }
 
+// The pending exception, normalised and with its traceback attached, taken out of the error
+// indicator; empty when none is pending.
+PyRef fetch_pending_exception();
+
+// Makes exception (a normalised exception instance) the pending exception again.
+void restore_pending_exception(PyRef exception);
+
 // Sets a Python exception of the given class with one argument, the message. Never throws; if
 // the message cannot be made, the exception of that failure is set instead.
 inline void set_python_error(PyObject* exception_class, const std::string& message) noexcept {

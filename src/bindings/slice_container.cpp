@@ -2,8 +2,8 @@
 
 #include <Python.h>
 
-#include "bindings/internal_fault_from_pending.hpp"
-#include "bindings/once_with_gil_released.hpp"
+#include "bindings/created_once.hpp"
+#include "bindings/internal_fault.hpp"
 #include "bindings/python_error.hpp"
 #include "bindings/slots.hpp"
 #include "bindings/value_object.hpp"
@@ -28,14 +28,9 @@ PyType_Spec slice_container_spec = {"builtins.PySliceContainer", value_object_si
                                     0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
                                     slice_container_slots};
 
-PyTypeObject* make_slice_container_type() {
-    PyRef type = checked(PyType_FromSpec(&slice_container_spec));
-    return reinterpret_cast<PyTypeObject*>(type.release());
-}
-
 PyTypeObject* slice_container_type() {
-    static OnceWithGilReleased<PyTypeObject*> type;
-    return type.get(make_slice_container_type);
+    static CreatedOnce<PyTypeObject*> type;
+    return type.get([] { return new_heap_type(slice_container_spec); });
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "bindings/boundary.hpp"
-#include "bindings/siphash.hpp"
+#include "support/siphash.hpp"
 #include "bindings/to_python.hpp"
 #include "bindings/value_object.hpp"
 
@@ -25,8 +25,8 @@ void* as_slot(Function* function) {
 }
 
 // Python's hash of a byte layout: SipHash-1-3 read as signed, with -1 (the error value) as -2.
-inline Py_hash_t siphash_python_hash(const LittleEndianBytes& bytes) {
-    const auto hash = static_cast<Py_hash_t>(siphash13_zero_key(bytes.bytes()));
+inline Py_hash_t siphash_python_hash(std::span<const std::uint8_t> bytes) {
+    const auto hash = static_cast<Py_hash_t>(siphash13_zero_key(bytes));
     return hash == -1 ? -2 : hash;
 }
 

@@ -4,6 +4,7 @@
 #include "bindings/arguments.hpp"
 #include "bindings/classes.hpp"
 #include "bindings/convert.hpp"
+#include "bindings/created_once.hpp"
 #include "bindings/docstrings.hpp"
 #include "bindings/slots.hpp"
 
@@ -53,8 +54,8 @@ PyType_Spec spin_spec = {"builtins.Spin", value_object_size<Spin>(), 0, value_ty
 }  // namespace
 
 PyTypeObject* spin_type() {
-    static PyTypeObject* type = nullptr;
-    return type_created_once(type, spin_spec);
+    static CreatedOnce<PyTypeObject*> type;
+    return type.get([] { return new_heap_type(spin_spec); });
 }
 
 PyRef to_python(const Spin& spin) { return new_value_object(spin_type(), spin); }

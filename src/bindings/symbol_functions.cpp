@@ -11,8 +11,8 @@
 #include "bindings/module_functions.hpp"
 #include "bindings/result_tuple.hpp"
 #include "bindings/slots.hpp"
-#include "builders/rsymbol.hpp"
-#include "builders/xsymbol.hpp"
+#include "symbols/rsymbol.hpp"
+#include "symbols/xsymbol.hpp"
 
 namespace tavrin::bindings {
 

@@ -11,8 +11,8 @@
 
 #include "bindings/py_ref.hpp"
 #include "bindings/python_error.hpp"
-#include "core/cg_spec.hpp"
-#include "core/contraction.hpp"
+#include "specs/cg_spec.hpp"
+#include "specs/contraction.hpp"
 #include "core/spin.hpp"
 
 namespace tavrin::bindings {

@@ -56,16 +56,9 @@ constexpr int value_object_size() {
     return static_cast<int>(sizeof(ValueObject<T>));
 }
 
-// The type of spec, created on the first call and returned (borrowed) ever after; it lives
-// for the rest of the process.
-inline PyTypeObject* type_created_once(PyTypeObject*& cache, PyType_Spec& spec) {
-    if (cache == nullptr) {
-        PyRef created = checked(PyType_FromSpec(&spec));
-        if (cache == nullptr) {
-            cache = reinterpret_cast<PyTypeObject*>(created.release());
-        }
-    }
-    return cache;
+// A new heap type from spec, as a reference that is kept for the rest of the process.
+inline PyTypeObject* new_heap_type(PyType_Spec& spec) {
+    return reinterpret_cast<PyTypeObject*>(checked(PyType_FromSpec(&spec)).release());
 }
 
 }  // namespace tavrin::bindings

@@ -70,10 +70,4 @@ bool TavrinError::is_value_error() const {
            kind_ == ErrorKind::InvalidCGTSpec;
 }
 
-AssertionFailure AssertionFailure::not_equal(const std::string& what, std::uint64_t left,
-                                             std::uint64_t right) {
-    return {"assertion `left == right` failed: " + what + "\n  left: " + std::to_string(left) +
-            "\n right: " + std::to_string(right)};
-}
-
 }  // namespace tavrin

@@ -59,14 +59,4 @@ inline std::unexpected<TavrinError> fail(TavrinError error) {
     return std::unexpected<TavrinError>(std::move(error));
 }
 
-// A failed internal assertion: not an input error, reported to Python as InternalFault.
-struct AssertionFailure {
-    std::string message;
-
-    // "assertion `left == right` failed: {what}\n  left: {left}\n right: {right}"
-    static AssertionFailure not_equal(const std::string& what, std::uint64_t left,
-                                      std::uint64_t right);
-    friend bool operator==(const AssertionFailure&, const AssertionFailure&) = default;
-};
-
 }  // namespace tavrin

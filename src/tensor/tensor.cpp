@@ -1,10 +1,10 @@
 #include "tensor/tensor.hpp"
 
 #include <algorithm>
-#include <cassert>
 #include <limits>
 #include <new>
 
+#include "support/assertion.hpp"
 #include "tensor/matmul.hpp"
 
 namespace tavrin {
@@ -53,10 +53,10 @@ std::vector<std::uint64_t> row_major_strides(const Shape& shape) {
 }
 
 std::uint64_t flat_offset(const Shape& shape, std::span<const std::uint64_t> index) {
-    assert(index.size() == shape.size());
+    check_invariant(index.size() == shape.size(), "an element index has one entry per axis");
     std::uint64_t offset = 0;
     for (std::size_t axis = 0; axis < shape.size(); ++axis) {
-        assert(index[axis] < shape[axis]);
+        check_invariant(index[axis] < shape[axis], "an element index is within its axis");
         offset = offset * shape[axis] + index[axis];
     }
     return offset;
@@ -134,6 +134,31 @@ std::uint64_t selected_axes_product(const Shape& shape, const std::vector<std::s
     return product;
 }
 
+bool distinct_in_range(std::span<const std::size_t> axes, std::size_t rank) {
+    std::vector<bool> seen(rank, false);
+    for (const std::size_t axis : axes) {
+        if (axis >= rank || seen[axis]) return false;
+        seen[axis] = true;
+    }
+    return true;
+}
+
+bool is_permutation_of_axes(std::span<const std::size_t> perm, std::size_t rank) {
+    return perm.size() == rank && distinct_in_range(perm, rank);
+}
+
+bool pairs_fit(const Tensor& a, const Tensor& b, std::span<const std::size_t> axes_a,
+               std::span<const std::size_t> axes_b) {
+    if (axes_a.size() != axes_b.size() || !distinct_in_range(axes_a, a.rank()) ||
+        !distinct_in_range(axes_b, b.rank())) {
+        return false;
+    }
+    for (std::size_t q = 0; q < axes_a.size(); ++q) {
+        if (a.shape()[axes_a[q]] != b.shape()[axes_b[q]]) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::uint64_t Tensor::element_count(const Shape& shape) {
@@ -186,14 +211,15 @@ Tensor Tensor::divided_by(double s) const {
 }
 
 void Tensor::assign_last_index(std::uint64_t k, const Tensor& t) {
-    assert(rank() >= 1 && k < shape_.back());
-    assert(std::equal(t.shape_.begin(), t.shape_.end(), shape_.begin(), shape_.end() - 1));
+    check_invariant(rank() >= 1 && k < shape_.back(), "the slot is within the last axis");
+    check_invariant(std::equal(t.shape_.begin(), t.shape_.end(), shape_.begin(), shape_.end() - 1),
+                    "the slice has the shape of the other axes");
     const std::uint64_t n = shape_.back();
     for (std::uint64_t m = 0; m < t.values_.size(); ++m) values_[m * n + k] = t.values_[m];
 }
 
 void Tensor::scale_slice(std::size_t axis, std::uint64_t i, double s) {
-    assert(axis < rank() && i < shape_[axis]);
+    check_invariant(axis < rank() && i < shape_[axis], "the slice is within the tensor");
     const std::uint64_t outer = axis_range_product(shape_, 0, axis);
     const std::uint64_t length = shape_[axis];
     const std::uint64_t inner = axis_range_product(shape_, axis + 1, rank());
@@ -204,7 +230,7 @@ void Tensor::scale_slice(std::size_t axis, std::uint64_t i, double s) {
 }
 
 void Tensor::reverse_axis(std::size_t axis) {
-    assert(axis < rank());
+    check_invariant(axis < rank(), "the axis is within the tensor");
     const std::uint64_t outer = axis_range_product(shape_, 0, axis);
     const std::uint64_t length = shape_[axis];
     const std::uint64_t inner = axis_range_product(shape_, axis + 1, rank());
@@ -218,7 +244,7 @@ void Tensor::reverse_axis(std::size_t axis) {
 }
 
 Tensor Tensor::permute_axes(std::span<const std::size_t> perm) const {
-    assert(perm.size() == rank());
+    check_invariant(is_permutation_of_axes(perm, rank()), "the axis order lists every axis once");
     const std::vector<std::uint64_t> strides = row_major_strides(shape_);
     Shape permuted_shape(rank());
     std::vector<std::uint64_t> source_strides(rank());
@@ -234,7 +260,8 @@ Tensor Tensor::permute_axes(std::span<const std::size_t> perm) const {
 
 Tensor tensordot(const Tensor& a, const Tensor& b, std::span<const std::size_t> axes_a,
                  std::span<const std::size_t> axes_b) {
-    assert(axes_a.size() == axes_b.size());
+    check_invariant(pairs_fit(a, b, axes_a, axes_b),
+                    "contracted axes are distinct, in range and of equal lengths");
     const std::vector<std::size_t> free_a = free_axes(a.rank(), axes_a);
     const std::vector<std::size_t> free_b = free_axes(b.rank(), axes_b);
 

@@ -1,0 +1,126 @@
+#include "basis/basis_builder.hpp"
+
+#include <cmath>
+#include <map>
+#include <tuple>
+#include <vector>
+
+#include "basis/fusion_tree.hpp"
+#include "specs/cg_spec.hpp"
+
+namespace tavrin {
+
+namespace {
+
+std::vector<Edge> canonical_edges(std::span<const std::int32_t> spins) {
+    std::vector<Edge> edges;
+    edges.reserve(spins.size());
+    for (std::size_t k = 0; k < spins.size(); ++k) {
+        const Spin j = *Spin::create(spins[k]);
+        edges.push_back(k + 1 < spins.size() ? Edge::incoming(j) : Edge::outgoing(j));
+    }
+    return edges;
+}
+
+// Builds the OM tensors of consecutive configurations of one spin list. Configurations come
+// in lexicographic order, so neighbours share leading internal spins: the partial trees of a
+// shared prefix are kept and vertex tensors are made once per call. Every tensor is computed
+// by exactly the operations of build_om_tensor, so the results are the same to the bit.
+class FusionTreeBuilder {
+public:
+    explicit FusionTreeBuilder(std::span<const std::int32_t> spins) : spins_(spins) {}
+
+    // Valid for n >= 3; config has n - 2 entries.
+    Result<const Tensor*> build(std::span<const std::int32_t> config) {
+        if (spins_.size() == 3) {
+            return &vertex(spins_[0], spins_[1], spins_[2]);
+        }
+        std::size_t keep = 0;
+        while (keep < partial_.size() && keep < config.size() && previous_[keep] == config[keep]) {
+            ++keep;
+        }
+        partial_.erase(partial_.begin() + static_cast<std::ptrdiff_t>(keep), partial_.end());
+        previous_.assign(config.begin(), config.end());
+        for (std::size_t d = keep; d < config.size(); ++d) {
+            if (d == 0) {
+                partial_.push_back(vertex(spins_[0], spins_[1], config[0]));
+                continue;
+            }
+            auto next = contract_last_first(partial_[d - 1],
+                                            vertex(config[d - 1], spins_[d + 1], config[d]));
+            if (!next) {
+                return fail(std::move(next.error()));
+            }
+            partial_.push_back(std::move(*next));
+        }
+        return &partial_.back();
+    }
+
+private:
+    const Tensor& vertex(std::int32_t a, std::int32_t b, std::int32_t c) {
+        auto key = std::make_tuple(a, b, c);
+        auto found = vertices_.find(key);
+        if (found == vertices_.end()) {
+            found = vertices_.emplace(key, cg_tensor(a, b, c)).first;
+        }
+        return found->second;
+    }
+
+    std::span<const std::int32_t> spins_;
+    std::map<std::tuple<std::int32_t, std::int32_t, std::int32_t>, Tensor> vertices_;
+    std::vector<Tensor> partial_;  // partial_[d]: edges 0 ... d+1 fused into internal spin u_d
+    std::vector<std::int32_t> previous_;
+};
+
+// Writes t / norm into slot a of the last axis of basis (t has the basis' other axes).
+void store_normalised_slice(Tensor& basis, std::size_t a, const Tensor& t, double norm) {
+    const std::uint64_t om = basis.shape().back();
+    std::span<double> out = basis.data();
+    std::span<const double> in = t.data();
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        out[i * om + a] = in[i] / norm;
+    }
+}
+
+}  // namespace
+
+Shape basis_shape(std::span<const std::int32_t> spins, std::size_t om_dimension) {
+    Shape shape;
+    shape.reserve(spins.size() + 1);
+    for (std::int32_t s : spins) {
+        shape.push_back(static_cast<std::uint64_t>(s) + 1);
+    }
+    shape.push_back(om_dimension);
+    return shape;
+}
+
+Result<Tensor> build_canonical_basis(std::span<const std::int32_t> spins) {
+    auto fresh = CGSpec::from_edges(canonical_edges(spins));
+    if (!fresh) {
+        return fail(std::move(fresh.error()));
+    }
+    const std::size_t n = spins.size();
+    if (n == 2) {
+        // The identity, or the error for two different spins, before any basis is allocated.
+        auto identity = build_om_tensor(fresh->edges(), {});
+        if (!identity) {
+            return identity;
+        }
+        Tensor basis = Tensor::zeros(basis_shape(spins, 1));
+        store_normalised_slice(basis, 0, *identity, std::sqrt(static_cast<double>(spins[1]) + 1.0));
+        return basis;
+    }
+    Tensor basis = Tensor::zeros(basis_shape(spins, fresh->om_dimension()));
+    const double norm = std::sqrt(static_cast<double>(spins[n - 1]) + 1.0);
+    FusionTreeBuilder builder(spins);
+    for (std::size_t a = 0; a < fresh->om_dimension(); ++a) {
+        auto tree = builder.build(fresh->config(a));
+        if (!tree) {
+            return fail(std::move(tree.error()));
+        }
+        store_normalised_slice(basis, a, **tree, norm);
+    }
+    return basis;
+}
+
+}  // namespace tavrin

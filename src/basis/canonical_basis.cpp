@@ -1,0 +1,82 @@
+#include "basis/canonical_basis.hpp"
+
+#include <string>
+#include <vector>
+
+#include "basis/basis_builder.hpp"
+#include "cache/basis_cache.hpp"
+#include "support/bytes_and_text.hpp"
+
+namespace tavrin {
+
+namespace {
+
+// Applies X'[..., i, ...] = (-1)^(s - i) X[..., s - i, ...] on the axis of every edge whose
+// direction differs from the canonical pattern. Slices are multiplied by +1.0 or -1.0 as a
+// whole, so zeros of a negated slice become -0.0.
+void apply_direction_phases(Tensor& basis, const std::vector<Edge>& edges) {
+    const std::size_t n = edges.size();
+    for (std::size_t k = 0; k < n; ++k) {
+        const bool canonical_incoming = k + 1 < n;
+        if (edges[k].is_incoming() == canonical_incoming) {
+            continue;
+        }
+        const std::int32_t s = edges[k].j.twice();
+        basis.reverse_axis(k);
+        for (std::int64_t i = 0; i <= s; ++i) {
+            basis.scale_slice(k, static_cast<std::uint64_t>(i), (s - i) % 2 == 0 ? 1.0 : -1.0);
+        }
+    }
+}
+
+Status check_stored_shape(const Tensor& stored, std::span<const std::int32_t> spins,
+                          std::size_t om_dimension) {
+    const Shape expected = basis_shape(spins, om_dimension);
+    if (stored.shape() == expected) {
+        return {};
+    }
+    return fail(TavrinError::cache_error("Stored basis has shape " + bracketed_list(stored.shape()) +
+                                         " but the spins require " + bracketed_list(expected) +
+                                         "; the row was not written by this library"));
+}
+
+// The canonical-pattern basis from the cache, or built and stored on a miss.
+Result<Tensor> load_or_build(const std::vector<std::int32_t>& spins, std::size_t om_dimension) {
+    auto cached = load_cached_basis(spins);
+    if (!cached) {
+        return fail(std::move(cached.error()));
+    }
+    if (cached->has_value()) {
+        if (auto shape_ok = check_stored_shape(**cached, spins, om_dimension); !shape_ok) {
+            return fail(std::move(shape_ok.error()));
+        }
+        return std::move(**cached);
+    }
+    auto built = build_canonical_basis(spins);
+    if (!built) {
+        return built;
+    }
+    if (auto stored = store_cached_basis(spins, *built); !stored) {
+        return fail(std::move(stored.error()));
+    }
+    return built;
+}
+
+}  // namespace
+
+Result<Tensor> canonical_basis(const CGSpec& spec) {
+    const std::size_t n = spec.num_external();
+    if (n < 2) {
+        return fail(TavrinError::invalid_cgt_spec("Cannot build canonical basis with " +
+                                                  std::to_string(n) +
+                                                  " external edges (minimum is 2)"));
+    }
+    auto basis = load_or_build(spec.spins(), spec.om_dimension());
+    if (!basis) {
+        return basis;
+    }
+    apply_direction_phases(*basis, spec.edges());
+    return basis;
+}
+
+}  // namespace tavrin

@@ -1,0 +1,72 @@
+#include "symbols/rsymbol.hpp"
+
+#include <string>
+
+#include "basis/canonical_basis.hpp"
+#include "support/assertion.hpp"
+
+namespace tavrin {
+
+namespace {
+
+Status check_permutation(std::span<const std::uint64_t> permutation, std::size_t n) {
+    if (permutation.size() != n) {
+        return fail(TavrinError::invalid_cgt_spec(
+            "Permutation length " + std::to_string(permutation.size()) +
+            " does not match number of external edges " + std::to_string(n)));
+    }
+    std::vector<bool> seen(n, false);
+    for (std::uint64_t e : permutation) {
+        if (e >= n) {
+            return fail(TavrinError::invalid_cgt_spec("Permutation index " + std::to_string(e) +
+                                                      " out of range (max " +
+                                                      std::to_string(n - 1) + ")"));
+        }
+        if (seen[e]) {
+            return fail(TavrinError::invalid_cgt_spec("Permutation index " + std::to_string(e) +
+                                                      " appears more than once"));
+        }
+        seen[e] = true;
+    }
+    return {};
+}
+
+}  // namespace
+
+Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation) {
+    const std::size_t n = spec.num_external();
+    if (auto checked = check_permutation(permutation, n); !checked) {
+        return fail(std::move(checked.error()));
+    }
+    std::vector<Edge> permuted_edges;
+    permuted_edges.reserve(n);
+    for (std::uint64_t e : permutation) {
+        permuted_edges.push_back(spec.edges()[e]);
+    }
+    auto spec_permuted = CGSpec::from_edges(std::move(permuted_edges));
+    if (!spec_permuted) {
+        return fail(std::move(spec_permuted.error()));
+    }
+    auto original = canonical_basis(spec);
+    if (!original) {
+        return fail(std::move(original.error()));
+    }
+    auto permuted = canonical_basis(*spec_permuted);
+    if (!permuted) {
+        return fail(std::move(permuted.error()));
+    }
+
+    std::vector<std::size_t> axes(permutation.begin(), permutation.end());
+    axes.push_back(n);
+    const Tensor aligned = original->permute_axes(axes);
+    std::vector<std::size_t> magnetic(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        magnetic[k] = k;
+    }
+    Tensor r = tensordot(aligned, *permuted, magnetic, magnetic);
+    check_invariant(r.rank() == 2, "R-symbol should be 2-dimensional");
+    return RSymbol{spec, std::move(*spec_permuted), {permutation.begin(), permutation.end()},
+                   std::move(r)};
+}
+
+}  // namespace tavrin

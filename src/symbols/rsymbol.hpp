@@ -1,0 +1,24 @@
+// R-symbols: overlaps of a canonical basis with the basis of its edges permuted.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "specs/cg_spec.hpp"
+#include "core/error.hpp"
+#include "tensor/tensor.hpp"
+
+namespace tavrin {
+
+struct RSymbol {
+    CGSpec spec;
+    CGSpec spec_permuted;
+    std::vector<std::uint64_t> permutation;
+    Tensor data;  // [om_original, om_permuted]
+};
+
+// Edge k of the permuted specification is edge permutation[k] of spec.
+Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation);
+
+}  // namespace tavrin

@@ -1,0 +1,109 @@
+#include "symbols/xsymbol.hpp"
+
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "basis/canonical_basis.hpp"
+#include "support/assertion.hpp"
+
+namespace tavrin {
+
+namespace {
+
+TavrinError repeated_axis(std::uint64_t index, const char* list) {
+    return TavrinError::invalid_contraction("Edge index " + std::to_string(index) +
+                                            " appears more than once in " + list);
+}
+
+Status check_pairs(const CGSpec& a, const CGSpec& b, const Contraction& contraction) {
+    const auto& axes_a = contraction.axes_a();
+    const auto& axes_b = contraction.axes_b();
+    std::unordered_set<std::uint64_t> seen_a;
+    std::unordered_set<std::uint64_t> seen_b;
+    for (std::size_t i = 0; i < axes_a.size(); ++i) {
+        if (axes_a[i] >= a.num_external()) {
+            return fail(TavrinError::index_out_of_bounds(axes_a[i], a.num_external()));
+        }
+        if (axes_b[i] >= b.num_external()) {
+            return fail(TavrinError::index_out_of_bounds(axes_b[i], b.num_external()));
+        }
+        const std::int32_t ja = a.edges()[axes_a[i]].j.twice();
+        const std::int32_t jb = b.edges()[axes_b[i]].j.twice();
+        if (ja != jb) {
+            return fail(TavrinError::incompatible_edges(ja, jb));
+        }
+        // A repeated axis would reach the dense contraction twice: refuse it here.
+        if (!seen_a.insert(axes_a[i]).second) {
+            return fail(repeated_axis(axes_a[i], "axes_a"));
+        }
+        if (!seen_b.insert(axes_b[i]).second) {
+            return fail(repeated_axis(axes_b[i], "axes_b"));
+        }
+    }
+    return {};
+}
+
+std::vector<Edge> uncontracted_edges(const CGSpec& spec, const std::vector<std::uint64_t>& axes) {
+    const std::unordered_set<std::uint64_t> contracted(axes.begin(), axes.end());
+    std::vector<Edge> edges;
+    for (std::size_t i = 0; i < spec.num_external(); ++i) {
+        if (!contracted.contains(i)) {
+            edges.push_back(spec.edges()[i]);
+        }
+    }
+    return edges;
+}
+
+std::vector<std::size_t> as_axes(const std::vector<std::uint64_t>& values) {
+    return {values.begin(), values.end()};
+}
+
+}  // namespace
+
+Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
+                                const Contraction& contraction) {
+    if (auto checked = check_pairs(spec_a, spec_b, contraction); !checked) {
+        return fail(std::move(checked.error()));
+    }
+    std::vector<Edge> edges_c = uncontracted_edges(spec_a, contraction.axes_a());
+    const std::size_t free_a = edges_c.size();
+    for (const Edge& edge : uncontracted_edges(spec_b, contraction.axes_b())) {
+        edges_c.push_back(edge);
+    }
+    auto spec_c = CGSpec::from_edges(std::move(edges_c));
+    if (!spec_c) {
+        return fail(std::move(spec_c.error()));
+    }
+    auto basis_a = canonical_basis(spec_a);
+    if (!basis_a) {
+        return fail(std::move(basis_a.error()));
+    }
+    auto basis_b = canonical_basis(spec_b);
+    if (!basis_b) {
+        return fail(std::move(basis_b.error()));
+    }
+    auto basis_c = canonical_basis(*spec_c);
+    if (!basis_c) {
+        return fail(std::move(basis_c.error()));
+    }
+
+    // T: A's free axes, A's OM axis (at free_a), B's free axes, B's OM axis (last).
+    const Tensor t = tensordot(*basis_a, *basis_b, as_axes(contraction.axes_a()),
+                               as_axes(contraction.axes_b()));
+    std::vector<std::size_t> magnetic_t;
+    for (std::size_t pos = 0; pos + 1 < t.rank(); ++pos) {
+        if (pos != free_a) {
+            magnetic_t.push_back(pos);
+        }
+    }
+    std::vector<std::size_t> magnetic_c;
+    for (std::size_t pos = 0; pos + 1 < basis_c->rank(); ++pos) {
+        magnetic_c.push_back(pos);
+    }
+    Tensor x = tensordot(t, *basis_c, magnetic_t, magnetic_c);
+    check_invariant(x.rank() == 3, "X-symbol should be 3-dimensional");
+    return XSymbol{spec_a, spec_b, std::move(*spec_c), std::move(x)};
+}
+
+}  // namespace tavrin

@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "basis/canonical_basis.hpp"
+#include "test_support.hpp"
+
+namespace tavrin {
+namespace {
+
+using namespace tavrin::testing;
+using Values = std::vector<double>;
+
+struct BasisCase {
+    std::vector<std::int32_t> spins;
+    std::vector<int> signs;
+    Shape shape;
+    Values values;
+};
+
+class CanonicalBasisValues : public CacheDirectory,
+                             public ::testing::WithParamInterface<BasisCase> {};
+
+TEST_P(CanonicalBasisValues, BitForBit) {
+    const auto& c = GetParam();
+    auto basis = canonical_basis(spec_of(c.spins, c.signs));
+    ASSERT_TRUE(basis) << basis.error().to_string();
+    EXPECT_EQ(basis->shape(), c.shape);
+    expect_bits(basis->data(), c.values);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, CanonicalBasisValues,
+    ::testing::Values(
+        BasisCase{{1, 1}, {1, -1}, {2, 2, 1}, {0.7071067811865475, 0.0, 0.0, 0.7071067811865475}},
+        BasisCase{{1, 1}, {1, 1}, {2, 2, 1}, {-0.0, 0.7071067811865475, -0.7071067811865475, 0.0}},
+        BasisCase{{2, 2},
+                  {1, 1},
+                  {3, 3, 1},
+                  {0.0, -0.0, 0.5773502691896258, 0.0, -0.5773502691896258, 0.0,
+                   0.5773502691896258, -0.0, 0.0}},
+        BasisCase{{1, 1, 0},
+                  {1, 1, -1},
+                  {2, 2, 1, 1},
+                  {0.0, -0.7071067811865476, 0.7071067811865476, 0.0}}));
+
+TEST_F(CacheDirectory, CanonicalBasisFourSpinHalf) {
+    auto basis = *canonical_basis(spec_of({1, 1, 1, 1}, {1, 1, 1, -1}));
+    EXPECT_EQ(basis.shape(), (Shape{2, 2, 2, 2, 2}));
+    const std::vector<std::pair<std::vector<std::uint64_t>, double>> checks{
+        {{0, 1, 0, 0, 0}, -0.5},
+        {{1, 0, 0, 0, 0}, 0.5},
+        {{0, 0, 1, 0, 1}, -0.5773502691896256},
+        {{1, 1, 0, 1, 1}, 0.5773502691896256},
+        {{0, 1, 0, 0, 1}, 0.28867513459481287}};
+    for (const auto& [index, value] : checks) {
+        EXPECT_EQ(basis.get(index), value);
+    }
+}
+
+TEST_F(CacheDirectory, CanonicalBasisErrors) {
+    for (std::size_t n : {0u, 1u}) {
+        auto basis = canonical_basis(spec_of(std::vector<std::int32_t>(n, 2), std::vector<int>(n, 1)));
+        ASSERT_FALSE(basis);
+        EXPECT_EQ(basis.error().text(), "Cannot build canonical basis with " + std::to_string(n) +
+                                            " external edges (minimum is 2)");
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_)) << "the cache is not touched";
+    auto unequal = canonical_basis(spec_of({1, 3}, {1, -1}));
+    ASSERT_FALSE(unequal);
+    EXPECT_EQ(unequal.error().text(),
+              "Two-edge CG tensor requires equal spins, got j=1/2 and j=3/2");
+}
+
+TEST_F(CacheDirectory, OtherDirectionsAreServedFromTheCacheWithPhases) {
+    auto first = *canonical_basis(spec_of({1, 2, 1}, {1, 1, -1}));
+    auto flipped = *canonical_basis(spec_of({1, 2, 1}, {-1, 1, -1}));
+    first.reverse_axis(0);
+    first.scale_slice(0, 0, -1.0);
+    EXPECT_EQ(flipped, first);
+}
+
+// Orthonormality of the OM slices for several spin lists and direction patterns.
+TEST_F(CacheDirectory, SlicesAreOrthonormal) {
+    const std::vector<std::pair<std::vector<std::int32_t>, std::vector<int>>> cases{
+        {{1, 1, 1, 1, 1, 1}, {1, -1, 1, 1, -1, 1}},
+        {{2, 2, 2, 2}, {-1, -1, -1, -1}},
+        {{3, 1, 2, 4}, {1, 1, 1, -1}},
+        {{4, 4, 4}, {1, -1, 1}}};
+    for (const auto& [spins, signs] : cases) {
+        auto basis = *canonical_basis(spec_of(spins, signs));
+        const std::size_t om = basis.shape().back();
+        const std::size_t rows = basis.size() / om;
+        for (std::size_t a = 0; a < om; ++a) {
+            for (std::size_t b = 0; b < om; ++b) {
+                double dot = 0.0;
+                for (std::size_t i = 0; i < rows; ++i) {
+                    dot += basis.data()[i * om + a] * basis.data()[i * om + b];
+                }
+                EXPECT_NEAR(dot, a == b ? 1.0 : 0.0, 1e-14);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tavrin
