@@ -94,7 +94,7 @@ Shape basis_shape(std::span<const std::int32_t> spins, std::size_t om_dimension)
     return shape;
 }
 
-Result<Tensor> build_canonical_basis(std::span<const std::int32_t> spins) {
+Result<Tensor> build_canonical_basis(std::span<const std::int32_t> spins, CallContext& context) {
     auto fresh = CGSpec::from_edges(canonical_edges(spins));
     if (!fresh) {
         return fail(std::move(fresh.error()));
@@ -114,6 +114,9 @@ Result<Tensor> build_canonical_basis(std::span<const std::int32_t> spins) {
     const double norm = std::sqrt(static_cast<double>(spins[n - 1]) + 1.0);
     FusionTreeBuilder builder(spins);
     for (std::size_t a = 0; a < fresh->om_dimension(); ++a) {
+        if (context.should_stop()) {
+            return fail(TavrinError::interrupted());
+        }
         auto tree = builder.build(fresh->config(a));
         if (!tree) {
             return fail(std::move(tree.error()));

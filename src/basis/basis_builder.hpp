@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "core/call_context.hpp"
 #include "core/error.hpp"
 #include "tensor/tensor.hpp"
 
@@ -15,7 +16,8 @@ namespace tavrin {
 Shape basis_shape(std::span<const std::int32_t> spins, std::size_t om_dimension);
 
 // The normalised OM tensors of every configuration of the spins (n >= 2), stacked along the
-// last axis. Each is bit for bit build_om_tensor divided by sqrt(2j_(n-1) + 1).
-Result<Tensor> build_canonical_basis(std::span<const std::int32_t> spins);
+// last axis. Each is bit for bit build_om_tensor divided by sqrt(2j_(n-1) + 1). Fails with
+// Interrupted when the context asks to stop.
+Result<Tensor> build_canonical_basis(std::span<const std::int32_t> spins, CallContext& context);
 
 }  // namespace tavrin

@@ -41,7 +41,8 @@ Status check_stored_shape(const Tensor& stored, std::span<const std::int32_t> sp
 }
 
 // The canonical-pattern basis from the cache, or built and stored on a miss.
-Result<Tensor> load_or_build(const std::vector<std::int32_t>& spins, std::size_t om_dimension) {
+Result<Tensor> load_or_build(const std::vector<std::int32_t>& spins, std::size_t om_dimension,
+                             CallContext& context) {
     auto cached = load_cached_basis(spins);
     if (!cached) {
         return fail(std::move(cached.error()));
@@ -52,7 +53,7 @@ Result<Tensor> load_or_build(const std::vector<std::int32_t>& spins, std::size_t
         }
         return std::move(**cached);
     }
-    auto built = build_canonical_basis(spins);
+    auto built = build_canonical_basis(spins, context);
     if (!built) {
         return built;
     }
@@ -64,14 +65,14 @@ Result<Tensor> load_or_build(const std::vector<std::int32_t>& spins, std::size_t
 
 }  // namespace
 
-Result<Tensor> canonical_basis(const CGSpec& spec) {
+Result<Tensor> canonical_basis(const CGSpec& spec, CallContext& context) {
     const std::size_t n = spec.num_external();
     if (n < 2) {
         return fail(TavrinError::invalid_cgt_spec("Cannot build canonical basis with " +
                                                   std::to_string(n) +
                                                   " external edges (minimum is 2)"));
     }
-    auto basis = load_or_build(spec.spins(), spec.om_dimension());
+    auto basis = load_or_build(spec.spins(), spec.om_dimension(), context);
     if (!basis) {
         return basis;
     }

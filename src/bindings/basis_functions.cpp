@@ -19,7 +19,8 @@ PyObject* canonical_basis_function(PyObject*, PyObject* const* args, Py_ssize_t 
         const auto [spec] =
             bind_fastcall_arguments<1>(args, nargs, kwnames, "canonical_basis", {"spec"});
         const CGSpec& value = convert_argument("spec", spec, to_cg_spec);
-        return to_numpy_array(take(tavrin::canonical_basis(value)));
+        CallContext context;
+        return to_numpy_array(take(tavrin::canonical_basis(value, context)));
     });
 }
 

@@ -34,7 +34,8 @@ PyObject* compute_xsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t 
         const CGSpec& a = convert_argument("spec_a", spec_a, to_cg_spec);
         const CGSpec& b = convert_argument("spec_b", spec_b, to_cg_spec);
         const Contraction& pairs = convert_argument("contraction", contraction, to_contraction);
-        XSymbol symbol = take(tavrin::compute_xsymbol(a, b, pairs));
+        CallContext context;
+        XSymbol symbol = take(tavrin::compute_xsymbol(a, b, pairs, context));
         return symbol_result(std::move(symbol.data), symbol.spec_c);
     });
 }
@@ -47,7 +48,8 @@ PyObject* compute_rsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t 
         const CGSpec& value = convert_argument("spec", spec, to_cg_spec);
         const std::vector<std::uint64_t> positions =
             convert_argument("permutation", permutation, to_uint64_list);
-        RSymbol symbol = take(tavrin::compute_rsymbol(value, positions));
+        CallContext context;
+        RSymbol symbol = take(tavrin::compute_rsymbol(value, positions, context));
         return symbol_result(std::move(symbol.data), symbol.spec_permuted);
     });
 }

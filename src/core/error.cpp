@@ -27,6 +27,7 @@ TavrinError TavrinError::index_out_of_bounds(std::uint64_t index, std::uint64_t 
 TavrinError TavrinError::cache_error(std::string text) {
     return {ErrorKind::CacheError, 0, 0, 0, 0, std::move(text)};
 }
+TavrinError TavrinError::interrupted() { return {ErrorKind::Interrupted, 0, 0, 0, 0, {}}; }
 
 std::string TavrinError::to_string() const {
     switch (kind_) {
@@ -44,6 +45,8 @@ std::string TavrinError::to_string() const {
                std::to_string(count_) + ")";
     case ErrorKind::CacheError:
         return "Cache error: " + text_;
+    case ErrorKind::Interrupted:
+        return "Interrupted";
     }
     return {};
 }
@@ -61,6 +64,8 @@ std::string TavrinError::python_message() const {
     case ErrorKind::IncompatibleEdges:
     case ErrorKind::IndexOutOfBounds:
         return "Tavrin error: " + to_string();
+    case ErrorKind::Interrupted:
+        return to_string();
     }
     return {};
 }

@@ -14,6 +14,8 @@ enum class ErrorKind {
     InvalidCGTSpec,
     IndexOutOfBounds,
     CacheError,
+    // Not an input error: the caller asked the computation to stop (see CallContext).
+    Interrupted,
 };
 
 class TavrinError {
@@ -24,6 +26,7 @@ public:
     static TavrinError invalid_cgt_spec(std::string text);
     static TavrinError index_out_of_bounds(std::uint64_t index, std::uint64_t count);
     static TavrinError cache_error(std::string text);
+    static TavrinError interrupted();
 
     ErrorKind kind() const { return kind_; }
     // The payload text of the text-carrying kinds; empty for the others.

@@ -33,7 +33,8 @@ Status check_permutation(std::span<const std::uint64_t> permutation, std::size_t
 
 }  // namespace
 
-Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation) {
+Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation,
+                                CallContext& context) {
     const std::size_t n = spec.num_external();
     if (auto checked = check_permutation(permutation, n); !checked) {
         return fail(std::move(checked.error()));
@@ -47,11 +48,11 @@ Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_
     if (!spec_permuted) {
         return fail(std::move(spec_permuted.error()));
     }
-    auto original = canonical_basis(spec);
+    auto original = canonical_basis(spec, context);
     if (!original) {
         return fail(std::move(original.error()));
     }
-    auto permuted = canonical_basis(*spec_permuted);
+    auto permuted = canonical_basis(*spec_permuted, context);
     if (!permuted) {
         return fail(std::move(permuted.error()));
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "specs/cg_spec.hpp"
+#include "core/call_context.hpp"
 #include "core/error.hpp"
 #include "tensor/tensor.hpp"
 
@@ -19,6 +20,7 @@ struct RSymbol {
 };
 
 // Edge k of the permuted specification is edge permutation[k] of spec.
-Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation);
+Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation,
+                                CallContext& context);
 
 }  // namespace tavrin

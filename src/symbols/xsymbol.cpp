@@ -62,7 +62,7 @@ std::vector<std::size_t> as_axes(const std::vector<std::uint64_t>& values) {
 }  // namespace
 
 Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
-                                const Contraction& contraction) {
+                                const Contraction& contraction, CallContext& context) {
     if (auto checked = check_pairs(spec_a, spec_b, contraction); !checked) {
         return fail(std::move(checked.error()));
     }
@@ -75,15 +75,15 @@ Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
     if (!spec_c) {
         return fail(std::move(spec_c.error()));
     }
-    auto basis_a = canonical_basis(spec_a);
+    auto basis_a = canonical_basis(spec_a, context);
     if (!basis_a) {
         return fail(std::move(basis_a.error()));
     }
-    auto basis_b = canonical_basis(spec_b);
+    auto basis_b = canonical_basis(spec_b, context);
     if (!basis_b) {
         return fail(std::move(basis_b.error()));
     }
-    auto basis_c = canonical_basis(*spec_c);
+    auto basis_c = canonical_basis(*spec_c, context);
     if (!basis_c) {
         return fail(std::move(basis_c.error()));
     }

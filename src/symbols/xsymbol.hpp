@@ -3,6 +3,7 @@
 
 #include "specs/cg_spec.hpp"
 #include "specs/contraction.hpp"
+#include "core/call_context.hpp"
 #include "core/error.hpp"
 #include "tensor/tensor.hpp"
 
@@ -19,6 +20,6 @@ struct XSymbol {
 // Pairs are checked in order (index bounds, equal spins, no edge named twice in one list)
 // before any basis is fetched.
 Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
-                                const Contraction& contraction);
+                                const Contraction& contraction, CallContext& context);
 
 }  // namespace tavrin

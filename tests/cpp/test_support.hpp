@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/call_context.hpp"
 #include "core/spin.hpp"
 #include "specs/cg_spec.hpp"
 
@@ -52,7 +53,8 @@ inline void expect_bits(std::span<const double> actual, const std::vector<double
     }
 }
 
-// Points the basis cache at a fresh directory of its own for the test, removed afterwards.
+// Points the basis cache at a fresh directory of its own for the test, removed afterwards, and
+// gives the test a call context.
 class CacheDirectory : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -64,6 +66,7 @@ protected:
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
     std::filesystem::path dir_;
+    CallContext context_;
 };
 
 }  // namespace tavrin::testing

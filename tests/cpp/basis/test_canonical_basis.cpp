@@ -28,7 +28,7 @@ class CanonicalBasisValues : public CacheDirectory,
 
 TEST_P(CanonicalBasisValues, BitForBit) {
     const auto& c = GetParam();
-    auto basis = canonical_basis(spec_of(c.spins, c.signs));
+    auto basis = canonical_basis(spec_of(c.spins, c.signs), context_);
     ASSERT_TRUE(basis) << basis.error().to_string();
     EXPECT_EQ(basis->shape(), c.shape);
     expect_bits(basis->data(), c.values);
@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {0.0, -0.7071067811865476, 0.7071067811865476, 0.0}}));
 
 TEST_F(CacheDirectory, CanonicalBasisFourSpinHalf) {
-    auto basis = *canonical_basis(spec_of({1, 1, 1, 1}, {1, 1, 1, -1}));
+    auto basis = *canonical_basis(spec_of({1, 1, 1, 1}, {1, 1, 1, -1}), context_);
     EXPECT_EQ(basis.shape(), (Shape{2, 2, 2, 2, 2}));
     const std::vector<std::pair<std::vector<std::uint64_t>, double>> checks{
         {{0, 1, 0, 0, 0}, -0.5},
@@ -65,21 +65,21 @@ TEST_F(CacheDirectory, CanonicalBasisFourSpinHalf) {
 
 TEST_F(CacheDirectory, CanonicalBasisErrors) {
     for (std::size_t n : {0u, 1u}) {
-        auto basis = canonical_basis(spec_of(std::vector<std::int32_t>(n, 2), std::vector<int>(n, 1)));
+        auto basis = canonical_basis(spec_of(std::vector<std::int32_t>(n, 2), std::vector<int>(n, 1)), context_);
         ASSERT_FALSE(basis);
         EXPECT_EQ(basis.error().text(), "Cannot build canonical basis with " + std::to_string(n) +
                                             " external edges (minimum is 2)");
     }
     EXPECT_FALSE(std::filesystem::exists(dir_)) << "the cache is not touched";
-    auto unequal = canonical_basis(spec_of({1, 3}, {1, -1}));
+    auto unequal = canonical_basis(spec_of({1, 3}, {1, -1}), context_);
     ASSERT_FALSE(unequal);
     EXPECT_EQ(unequal.error().text(),
               "Two-edge CG tensor requires equal spins, got j=1/2 and j=3/2");
 }
 
 TEST_F(CacheDirectory, OtherDirectionsAreServedFromTheCacheWithPhases) {
-    auto first = *canonical_basis(spec_of({1, 2, 1}, {1, 1, -1}));
-    auto flipped = *canonical_basis(spec_of({1, 2, 1}, {-1, 1, -1}));
+    auto first = *canonical_basis(spec_of({1, 2, 1}, {1, 1, -1}), context_);
+    auto flipped = *canonical_basis(spec_of({1, 2, 1}, {-1, 1, -1}), context_);
     first.reverse_axis(0);
     first.scale_slice(0, 0, -1.0);
     EXPECT_EQ(flipped, first);
@@ -93,7 +93,7 @@ TEST_F(CacheDirectory, SlicesAreOrthonormal) {
         {{3, 1, 2, 4}, {1, 1, 1, -1}},
         {{4, 4, 4}, {1, -1, 1}}};
     for (const auto& [spins, signs] : cases) {
-        auto basis = *canonical_basis(spec_of(spins, signs));
+        auto basis = *canonical_basis(spec_of(spins, signs), context_);
         const std::size_t om = basis.shape().back();
         const std::size_t rows = basis.size() / om;
         for (std::size_t a = 0; a < om; ++a) {

@@ -109,7 +109,8 @@ TEST(BuildCanonicalBasis, MatchesPerConfigurationTrees) {
         {1, 1, 1, 1, 1, 1}, {2, 2, 2, 2, 2}, {1, 2, 3, 2, 1, 1}, {3, 3, 2, 2}, {4, 1, 3}};
     for (const auto& spins : spin_lists) {
         auto spec = *CGSpec::from_edges(canonical(spins));
-        auto basis = *build_canonical_basis(spins);
+        CallContext context;
+        auto basis = *build_canonical_basis(spins, context);
         const double norm = std::sqrt(static_cast<double>(spins.back()) + 1.0);
         const std::size_t om = spec.om_dimension();
         for (std::size_t a = 0; a < om; ++a) {
@@ -119,6 +120,13 @@ TEST(BuildCanonicalBasis, MatchesPerConfigurationTrees) {
             }
         }
     }
+}
+
+TEST(BuildCanonicalBasis, StopsWhenTheCallerAsks) {
+    CallContext context([] { return true; });
+    auto basis = build_canonical_basis(std::vector<std::int32_t>{1, 1, 1, 1, 1, 1}, context);
+    ASSERT_FALSE(basis);
+    EXPECT_EQ(basis.error().kind(), ErrorKind::Interrupted);
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ using Values = std::vector<double>;
 TEST_F(CacheDirectory, XSymbolShapeExample) {
     auto a = spec_of({1, 1, 2}, {1, 1, -1});
     auto b = spec_of({2, 1, 1}, {1, -1, -1});
-    auto x = compute_xsymbol(a, b, *Contraction::create({2}, {0}));
+    auto x = compute_xsymbol(a, b, *Contraction::create({2}, {0}), context_);
     ASSERT_TRUE(x) << x.error().to_string();
     EXPECT_EQ(x->data.shape(), (Shape{1, 1, 2}));
     EXPECT_EQ(x->spec_c.num_external(), 4u);
@@ -44,7 +44,7 @@ TEST_P(XSymbolErrors, FirstFailureWins) {
     const auto& c = GetParam();
     auto x = compute_xsymbol(spec_of(c.spins_a, std::vector<int>(c.spins_a.size(), 1)),
                              spec_of(c.spins_b, std::vector<int>(c.spins_b.size(), 1)),
-                             *Contraction::create(c.axes_a, c.axes_b));
+                             *Contraction::create(c.axes_a, c.axes_b), context_);
     ASSERT_FALSE(x);
     EXPECT_EQ(x.error().python_message(), c.message);
 }
@@ -77,7 +77,7 @@ struct RErrorCase {
 class RSymbolErrors : public CacheDirectory, public ::testing::WithParamInterface<RErrorCase> {};
 
 TEST_P(RSymbolErrors, Message) {
-    auto r = compute_rsymbol(spec_of({1, 1, 2}, {1, 1, -1}), GetParam().permutation);
+    auto r = compute_rsymbol(spec_of({1, 1, 2}, {1, 1, -1}), GetParam().permutation, context_);
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().text(), GetParam().text);
 }
@@ -94,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CacheDirectory, RSymbolOfIdentityIsTheOverlap) {
     auto spec = spec_of({1, 1, 1, 1}, {1, 1, 1, 1});
     const std::vector<std::uint64_t> swap{1, 0, 2, 3};
-    auto r = compute_rsymbol(spec, swap);
+    auto r = compute_rsymbol(spec, swap, context_);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->data.shape(), (Shape{2, 2}));
     // Exchanging two spin-1/2 edges of the first vertex: singlet odd, triplet even.

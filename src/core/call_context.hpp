@@ -1,0 +1,50 @@
+// What one call into the library carries down to the code that does the work: the warnings it
+// collects for the caller to report, and the caller's request to stop early.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tavrin {
+
+// Something the caller should hear about although the call succeeded (a cache that could not be
+// read or written, for example). `cause` and `path` together say what went wrong where; a
+// caller may report each such pair once.
+struct Warning {
+    std::string cause;
+    std::string path;
+    std::string message;  // the whole text for the user
+    friend bool operator==(const Warning&, const Warning&) = default;
+};
+
+class CallContext {
+public:
+    // `stop_requested` is asked, at most every `kStopCheckInterval`, whether the caller wants the
+    // computation abandoned; once it says yes, `should_stop()` stays true. Without it the call
+    // always runs to its end.
+    using StopRequest = std::function<bool()>;
+    static constexpr std::chrono::milliseconds kStopCheckInterval{50};
+
+    CallContext() = default;
+    explicit CallContext(StopRequest stop_requested) : stop_requested_(std::move(stop_requested)) {}
+    CallContext(const CallContext&) = delete;
+    CallContext& operator=(const CallContext&) = delete;
+
+    void warn(Warning warning) { warnings_.push_back(std::move(warning)); }
+    const std::vector<Warning>& warnings() const { return warnings_; }
+
+    // Cheap enough for every pass of a long loop; a loop that sees true returns
+    // TavrinError::interrupted() without storing anything half-built.
+    bool should_stop();
+
+private:
+    StopRequest stop_requested_;
+    std::chrono::steady_clock::time_point next_check_{};
+    bool stopped_ = false;
+    std::vector<Warning> warnings_;
+};
+
+}  // namespace tavrin
