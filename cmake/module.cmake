@@ -22,6 +22,7 @@ set(TAVRIN_MODULE_SOURCES
   src/bindings/slice_container.cpp
   src/bindings/spin_type.cpp
   src/bindings/symbol_functions.cpp
+  src/bindings/warnings.cpp
 )
 
 Python_add_library(tavrin MODULE USE_SABI 3.11 WITH_SOABI ${TAVRIN_MODULE_SOURCES})

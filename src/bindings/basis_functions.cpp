@@ -2,6 +2,7 @@
 #include "bindings/arguments.hpp"
 #include "bindings/array_conversion.hpp"
 #include "bindings/boundary.hpp"
+#include "bindings/computation.hpp"
 #include "bindings/convert.hpp"
 #include "bindings/fastcall_arguments.hpp"
 #include "bindings/function_docstrings.hpp"
@@ -19,8 +20,8 @@ PyObject* canonical_basis_function(PyObject*, PyObject* const* args, Py_ssize_t 
         const auto [spec] =
             bind_fastcall_arguments<1>(args, nargs, kwnames, "canonical_basis", {"spec"});
         const CGSpec& value = convert_argument("spec", spec, to_cg_spec);
-        CallContext context;
-        return to_numpy_array(take(tavrin::canonical_basis(value, context)));
+        return to_numpy_array(run_computation(
+            [&](CallContext& context) { return tavrin::canonical_basis(value, context); }));
     });
 }
 

@@ -5,6 +5,7 @@
 #include "bindings/arguments.hpp"
 #include "bindings/array_conversion.hpp"
 #include "bindings/boundary.hpp"
+#include "bindings/computation.hpp"
 #include "bindings/convert.hpp"
 #include "bindings/fastcall_arguments.hpp"
 #include "bindings/function_docstrings.hpp"
@@ -34,8 +35,8 @@ PyObject* compute_xsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t 
         const CGSpec& a = convert_argument("spec_a", spec_a, to_cg_spec);
         const CGSpec& b = convert_argument("spec_b", spec_b, to_cg_spec);
         const Contraction& pairs = convert_argument("contraction", contraction, to_contraction);
-        CallContext context;
-        XSymbol symbol = take(tavrin::compute_xsymbol(a, b, pairs, context));
+        XSymbol symbol = run_computation(
+            [&](CallContext& context) { return tavrin::compute_xsymbol(a, b, pairs, context); });
         return symbol_result(std::move(symbol.data), symbol.spec_c);
     });
 }
@@ -48,8 +49,9 @@ PyObject* compute_rsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t 
         const CGSpec& value = convert_argument("spec", spec, to_cg_spec);
         const std::vector<std::uint64_t> positions =
             convert_argument("permutation", permutation, to_uint64_list);
-        CallContext context;
-        RSymbol symbol = take(tavrin::compute_rsymbol(value, positions, context));
+        RSymbol symbol = run_computation([&](CallContext& context) {
+            return tavrin::compute_rsymbol(value, positions, context);
+        });
         return symbol_result(std::move(symbol.data), symbol.spec_permuted);
     });
 }
