@@ -1,5 +1,5 @@
 // The canonical basis of a specification: built once per spin list, kept in the basis cache,
-// and given the phases of the specification's own directions.
+// and given the phases of the requested edge directions.
 #pragma once
 
 #include "core/call_context.hpp"
