@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "cache/cache_path.hpp"
+#include "cache/file_system.hpp"
 #include "cache/npy_blob.hpp"
 
 namespace tavrin {
@@ -410,6 +411,81 @@ TEST_F(CacheTest, StoringAgainKeepsTheRow) {
     EXPECT_EQ(db.single_text("SELECT count(*) FROM cgbasis WHERE spins = " +
                              sql_blob(spin_key(kSpins))),
               "1");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Journal and file system
+
+struct JournalCase {
+    const char* label;
+    std::optional<bool> network;  // what the detection is made to report; nothing: detect
+    std::string journal;
+};
+
+void PrintTo(const JournalCase& c, std::ostream* os) { *os << c.label; }
+
+class CacheJournal : public CacheTest, public ::testing::WithParamInterface<JournalCase> {
+protected:
+    void TearDown() override { override_network_file_system_detection(std::nullopt); }
+};
+
+// Write-ahead logging where the disk is local; the rollback journal where the file system is
+// shared between hosts, also for a file that was in write-ahead-log mode before.
+TEST_P(CacheJournal, ModeFollowsTheFileSystem) {
+    fs::create_directories(cache_dir());
+    {
+        RawDatabase earlier(database());
+        ASSERT_EQ(earlier.exec("PRAGMA journal_mode=WAL"), "");
+    }
+    override_network_file_system_detection(GetParam().network);
+    ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    const auto loaded = load_cached_basis(kSpins);
+    ASSERT_TRUE(loaded && *loaded && same_bits(**loaded, kBasis));
+    RawDatabase db(database());
+    EXPECT_EQ(db.single_text("PRAGMA journal_mode"), GetParam().journal);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CacheJournal,
+    ::testing::Values(JournalCase{"Detected", std::nullopt, "wal"},
+                      JournalCase{"Local", false, "wal"},
+                      JournalCase{"Network", true, "delete"}),
+    [](const auto& test) { return std::string(test.param.label); });
+
+TEST(FileSystem, TemporaryDirectoryIsLocal) {
+    EXPECT_FALSE(is_network_file_system(fs::temp_directory_path()));
+    EXPECT_TRUE(is_network_file_system("/no/such/directory/anywhere"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The file removed or replaced under the process
+
+TEST_F(CacheTest, DirectoryRemovedUnderTheConnection) {
+    ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    fs::remove_all(cache_dir());
+    ASSERT_EQ(error_text(store_cached_basis(Spins{2, 2}, kBasis)), "");
+    RawDatabase db(database());
+    EXPECT_EQ(db.texts("SELECT hex(spins) FROM cgbasis"),
+              std::vector<std::string>{"0200000002000000"});
+}
+
+TEST_F(CacheTest, DatabaseReplacedUnderTheConnection) {
+    ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    const fs::path other = dir_ / "other.db";
+    {
+        RawDatabase replacement(other);
+        ASSERT_EQ(replacement.exec(std::string(kCacheTableStatement)), "");
+    }
+    for (const char* suffix : {"-wal", "-shm"}) fs::remove(database().string() + suffix);
+    fs::rename(other, database());
+
+    ASSERT_EQ(error_text(store_cached_basis(Spins{2, 2}, kBasis)), "");
+    const auto loaded = load_cached_basis(Spins{2, 2});
+    ASSERT_TRUE(loaded && *loaded);
+    RawDatabase db(database());
+    EXPECT_EQ(db.texts("SELECT hex(spins) FROM cgbasis"),
+              std::vector<std::string>{"0200000002000000"});
+    EXPECT_EQ(db.single_text("PRAGMA integrity_check"), "ok");
 }
 
 // ---------------------------------------------------------------------------------------------
