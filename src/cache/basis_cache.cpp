@@ -25,10 +25,11 @@
 namespace tavrin {
 namespace {
 
-// rowid and length let the blob be read straight into the tensor; typeof and length do not
-// load the blob itself.
+// rowid and length let a large blob be read straight into the tensor (typeof and length do not
+// load it); a small one comes with the row, sparing the opening of a blob handle.
 constexpr std::string_view kFindStatement =
-    "SELECT rowid, typeof(data), length(data) FROM cgbasis WHERE spins = ?1";
+    "SELECT rowid, typeof(data), length(data), "
+    "CASE WHEN length(data) <= 16384 THEN data END FROM cgbasis WHERE spins = ?1";
 // A row that exists is never replaced: two writers of one key store the same bytes.
 constexpr std::string_view kInsertStatement =
     "INSERT OR IGNORE INTO cgbasis (spins, data) VALUES (?1, zeroblob(?2))";
@@ -62,6 +63,7 @@ struct OpenCache {
     Statement rollback;
     pid_t owner = 0;  // the process that opened the connection
     std::optional<FileIdentity> identity;
+    bool journal_chosen = false;
 };
 
 // The only process-wide state of the cache. Never destroyed: the connection stays open until
@@ -81,16 +83,26 @@ bool is_read_only_failure(int code) {
     return (code & 0xFF) == SQLITE_READONLY || (code & 0xFF) == SQLITE_CANTOPEN;
 }
 
-// Write-ahead logging makes a commit cost no fsync on a local disk; where it is unsafe (the
-// file system is shared between hosts) or impossible (no right to create the log beside the
-// file), the rollback journal stays. Failing here costs speed only, so failures are ignored.
-void choose_journal(sqlite3* connection, const std::filesystem::path& path) {
-    const std::filesystem::path directory =
-        path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
-    if (is_network_file_system(directory)) {
+std::filesystem::path directory_of(const std::filesystem::path& path) {
+    return path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
+}
+
+// Where the file system is shared between hosts, the write-ahead log is unsafe even for
+// readers (its index lives in shared memory): a file left in that mode goes back to the
+// rollback journal. Failing here costs nothing that counts, so failures are ignored.
+void leave_write_ahead_log_on_network(sqlite3* connection, const std::filesystem::path& path) {
+    if (is_network_file_system(directory_of(path))) {
         (void)execute(connection, "PRAGMA journal_mode=DELETE");
-        return;
     }
+}
+
+// Write-ahead logging makes a commit cost no fsync on a local disk; where it is unsafe or
+// impossible (no right to create the log beside the file), the rollback journal stays. Chosen
+// before the connection's first write, so that readers pay nothing for it. Its failure costs
+// speed only and is ignored.
+void choose_journal_for_writing(sqlite3* connection, const std::filesystem::path& path) {
+    const std::filesystem::path directory = directory_of(path);
+    if (is_network_file_system(directory)) return;
     if (::access(directory.c_str(), W_OK) != 0) return;
     if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) return;
     if (execute(connection, "PRAGMA journal_mode=WAL")) {
@@ -123,7 +135,7 @@ std::expected<Connection, TavrinError> open_cache_database(const std::filesystem
         return std::unexpected(
             TavrinError::cache_error("Failed to open database: " + connection.error().message));
     }
-    choose_journal(connection->get(), path);
+    leave_write_ahead_log_on_network(connection->get(), path);
     auto table = execute(connection->get(), kCacheTableStatement);
     if (table) return std::move(*connection);
 
@@ -296,6 +308,34 @@ std::expected<std::optional<Tensor>, SqliteFailure> read_own_layout(const BlobHa
     return std::optional<Tensor>(std::move(tensor));
 }
 
+Result<std::optional<Tensor>> decode_blob(std::span<const std::uint8_t> bytes) {
+    auto tensor = read_npy_blob(bytes);
+    if (!tensor) {
+        return fail(TavrinError::cache_error("Failed to deserialize array: " + tensor.error()));
+    }
+    return std::optional<Tensor>(std::move(*tensor));
+}
+
+// A small blob that came with the row: one copy of its elements into the tensor.
+Result<std::optional<Tensor>> decode_small_blob(std::span<const std::uint8_t> bytes) {
+    const auto header_size = npy_header_size(bytes);
+    if (header_size && *header_size <= bytes.size()) {
+        const auto header_bytes = static_cast<std::size_t>(*header_size);
+        auto shape = shape_of_own_npy_header(bytes.first(header_bytes));
+        if (shape && Tensor::element_count(*shape) * sizeof(double) ==
+                         bytes.size() - header_bytes) {
+            Tensor tensor = Tensor::uninitialised(std::move(*shape));
+            const std::span<double> values = tensor.data();
+            if (!values.empty()) {
+                std::memcpy(values.data(), bytes.data() + header_bytes, values.size_bytes());
+            }
+            little_endian_to_native(values);
+            return std::optional<Tensor>(std::move(tensor));
+        }
+    }
+    return decode_blob(bytes);
+}
+
 Result<std::optional<Tensor>> read_row(sqlite3* connection, sqlite3_int64 rowid,
                                        std::size_t size) {
     auto blob = BlobHandle::open(connection, rowid, false);
@@ -308,11 +348,7 @@ Result<std::optional<Tensor>> read_row(sqlite3* connection, sqlite3_int64 rowid,
     if (auto read = blob->read(bytes.data(), bytes.size(), 0); !read) {
         return fail(TavrinError::cache_error("Query failed: " + read.error().message));
     }
-    auto tensor = read_npy_blob(bytes);
-    if (!tensor) {
-        return fail(TavrinError::cache_error("Failed to deserialize array: " + tensor.error()));
-    }
-    return std::optional<Tensor>(std::move(*tensor));
+    return decode_blob(bytes);
 }
 
 Result<std::optional<Tensor>> find_and_read(OpenCache& cache, std::span<const std::uint8_t> key) {
@@ -339,6 +375,11 @@ Result<std::optional<Tensor>> find_and_read(OpenCache& cache, std::span<const st
     }
     const sqlite3_int64 rowid = sqlite3_column_int64(use.get(), 0);
     const auto size = static_cast<std::size_t>(sqlite3_column_int64(use.get(), 2));
+    if (sqlite3_column_type(use.get(), 3) == SQLITE_BLOB) {
+        const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(use.get(), 3));
+        return decode_small_blob({data, static_cast<std::size_t>(sqlite3_column_bytes(use.get(), 3))});
+    }
+    if (size == 0) return decode_blob({});
     return read_row(connection, rowid, size);
 }
 
@@ -384,6 +425,10 @@ SqliteResult run(sqlite3* connection, Statement& slot, std::string_view sql) {
 SqliteResult insert_in_transaction(OpenCache& cache, std::span<const std::uint8_t> key,
                                    std::span<const std::uint8_t> header, const Tensor& basis) {
     sqlite3* connection = cache.connection.get();
+    if (!cache.journal_chosen) {
+        choose_journal_for_writing(connection, cache.path);
+        cache.journal_chosen = true;
+    }
     if (auto begun = run(connection, cache.begin, "BEGIN IMMEDIATE"); !begun) return begun;
     auto inserted = [&]() -> SqliteResult {
         auto insert = prepared(connection, cache.insert, kInsertStatement);

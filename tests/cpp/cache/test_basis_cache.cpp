@@ -286,7 +286,9 @@ TEST_F(CacheTest, RunsTheTableStatementOnEveryOpening) {
         "        )";
     const std::string wal = "PRAGMA journal_mode=WAL";
     const std::string synchronous = "PRAGMA synchronous=NORMAL";
-    const std::string query = "SELECT rowid, typeof(data), length(data) FROM cgbasis WHERE spins = ?1";
+    const std::string query =
+        "SELECT rowid, typeof(data), length(data), CASE WHEN length(data) <= 16384 THEN data END "
+        "FROM cgbasis WHERE spins = ?1";
     const std::string insert =
         "INSERT OR IGNORE INTO cgbasis (spins, data) VALUES (?1, zeroblob(?2))";
     ASSERT_EQ(table.size(), 113u);
@@ -294,16 +296,19 @@ TEST_F(CacheTest, RunsTheTableStatementOnEveryOpening) {
 
     StatementLog log;
     ASSERT_EQ(error_text(load_cached_basis(kSpins)), "");
-    EXPECT_EQ(log.take(), (std::vector<std::string>{wal, synchronous, table, query}));
+    EXPECT_EQ(log.take(), (std::vector<std::string>{table, query}));
+    // The journal is chosen before the first write of a connection: readers pay nothing for it.
     ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    EXPECT_EQ(log.take(),
+              (std::vector<std::string>{wal, synchronous, "BEGIN IMMEDIATE", insert, "COMMIT"}));
+    ASSERT_EQ(error_text(store_cached_basis(Spins{2, 2}, kBasis)), "");
     EXPECT_EQ(log.take(), (std::vector<std::string>{"BEGIN IMMEDIATE", insert, "COMMIT"}));
 
     use_cache_directory(dir_ / "elsewhere");
     ASSERT_EQ(error_text(load_cached_basis(kSpins)), "");
     use_cache_directory(cache_dir());
     ASSERT_EQ(error_text(load_cached_basis(kSpins)), "");
-    EXPECT_EQ(log.take(), (std::vector<std::string>{wal, synchronous, table, query, wal,
-                                                    synchronous, table, query}));
+    EXPECT_EQ(log.take(), (std::vector<std::string>{table, query, table, query}));
 }
 
 struct DefaultLocationCase {
@@ -379,12 +384,30 @@ TEST_P(CacheRoundTrip, LoadsTheStoredBitsBack) {
     EXPECT_TRUE(same_bits(**loaded, GetParam()));
 }
 
+// Values that tell every element and byte apart.
+Tensor counting_tensor(Shape shape) {
+    std::vector<double> values(Tensor::element_count(shape));
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = 1.0 / static_cast<double>(i + 3);
+    return make_tensor(std::move(shape), std::move(values));
+}
+
+// 80 axes of length 1 and one of 3000: a header of more than 256 bytes, a blob beyond 16 KiB.
+Shape long_header_shape() {
+    Shape shape(80, 1);
+    shape.push_back(3000);
+    return shape;
+}
+
+// Small rows come with the query, large ones through a blob handle straight into the tensor;
+// a header longer than the first read of a large row is read again.
 INSTANTIATE_TEST_SUITE_P(
     Shapes, CacheRoundTrip,
     ::testing::Values(kBasis, make_tensor({}, {-0.0}), make_tensor({0, 3}, {}),
                       make_tensor({3}, {std::numeric_limits<double>::quiet_NaN(),
                                         std::numeric_limits<double>::infinity(),
-                                        std::numeric_limits<double>::denorm_min()})));
+                                        std::numeric_limits<double>::denorm_min()}),
+                      counting_tensor({2047}), counting_tensor({2048}), counting_tensor({9, 9, 9, 7}),
+                      counting_tensor(long_header_shape())));
 
 TEST_F(CacheTest, MissesAreNotErrors) {
     ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
