@@ -66,6 +66,20 @@ times.sort()
 print(times[len(times) // 2])
 """
 
+PYTHON_STEADY = """
+import sqlite3, time, numpy
+key = bytes.fromhex({key!r})
+connection = sqlite3.connect({db!r})
+times = []
+for _ in range({repeats} + 1):
+    start = time.perf_counter()
+    blob = connection.execute("SELECT data FROM cgbasis WHERE spins = ?", (key,)).fetchone()[0]
+    array = numpy.frombuffer(blob, dtype=numpy.uint8).copy()
+    times.append((time.perf_counter() - start) * 1e6)
+times = sorted(times[1:])
+print(times[len(times) // 2])
+"""
+
 PYTHON_HIT = """
 import sqlite3, time, numpy
 key = bytes.fromhex({key!r})
@@ -114,14 +128,16 @@ def spin_key(spins):
 
 
 def fmt(us):
-    return f"{us / 1e3:9.2f} ms" if us >= 1e4 else f"{us:9.1f} us"
+    return f"{us / 1e3:7.2f} ms" if us >= 1e4 else f"{us:7.1f} us"
 
 
 def hits(rows, cache, binary, repeats, env):
     db = str(cache / "cgbasis.db")
-    print("\n1. Hit in a fresh process (medians; ratios tavrin / other)")
-    print(f"{'row':24} {'bytes':>11} {'tavrin':>12} {'C bound':>12} {'Py sqlite3':>12}"
-          f" {'/C':>6} {'/Py':>6} {'steady':>12}")
+    print("\n1. Hit (medians; ratios tavrin / other). Fresh process: the first call, the opening"
+          " of the database included on every side. Steady: repeated hits, connection open.")
+    print(f"{'row':24} {'bytes':>11} | {'fresh':>10} {'C bound':>10} {'Py sqlite3':>10}"
+          f" {'/C':>5} {'/Py':>5} | {'steady':>10} {'C bound':>10} {'Py sqlite3':>10}"
+          f" {'/C':>5} {'/Py':>5}")
     for label, spins in rows:
         python_us(TAVRIN_HIT.format(spins=spins), env)  # built and stored before timing
         n = repeats if spins != [2] * 10 else max(3, repeats // 3)
@@ -132,11 +148,17 @@ def hits(rows, cache, binary, repeats, env):
             c_select.append(run_us([str(binary), db, key, "select"]))
             c_blob.append(run_us([str(binary), db, key, "blob"]))
             py.append(python_us(PYTHON_HIT.format(key=key, db=db), env))
-        steady = python_us(TAVRIN_STEADY.format(spins=spins, repeats=max(5, n)), env)
+        steady_n = max(5, 3 * n) if len(spins) < 9 else n
+        steady = python_us(TAVRIN_STEADY.format(spins=spins, repeats=steady_n), env)
+        c_steady = min(run_us([str(binary), db, key, mode, str(steady_n)])
+                       for mode in ("select", "blob"))
+        py_steady = python_us(PYTHON_STEADY.format(key=key, db=db, repeats=steady_n), env)
         size = run_size(db, spins)
         c_bound = min(median(c_select), median(c_blob))
-        print(f"{label:24} {size:11d} {fmt(median(ours))} {fmt(c_bound)} {fmt(median(py))}"
-              f" {median(ours) / c_bound:6.2f} {median(ours) / median(py):6.2f} {fmt(steady)}")
+        print(f"{label:24} {size:11d} | {fmt(median(ours))} {fmt(c_bound)} {fmt(median(py))}"
+              f" {median(ours) / c_bound:5.2f} {median(ours) / median(py):5.2f} |"
+              f" {fmt(steady)} {fmt(c_steady)} {fmt(py_steady)}"
+              f" {steady / c_steady:5.2f} {steady / py_steady:5.2f}")
 
 
 def run_size(db, spins):

@@ -107,7 +107,22 @@ void choose_journal_for_writing(sqlite3* connection, const std::filesystem::path
     if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) return;
     if (execute(connection, "PRAGMA journal_mode=WAL")) {
         (void)execute(connection, "PRAGMA synchronous=NORMAL");
+        (void)execute(connection, "PRAGMA journal_size_limit=4194304");
     }
+}
+
+// A large row leaves a log as large behind, which every process that opens the file first
+// would read through: it is folded into the file and the log truncated at once (skipped when
+// readers still use it; SQLite's own checkpoints follow later).
+constexpr std::size_t kCheckpointAfterBytes = std::size_t{1} << 20;
+
+void fold_log_after_large_row(sqlite3* connection, std::size_t row_bytes) {
+    if (row_bytes < kCheckpointAfterBytes) return;
+    // Without waiting for readers: the busy timeout is lifted for the checkpoint alone.
+    sqlite3_busy_timeout(connection, 0);
+    (void)sqlite3_wal_checkpoint_v2(connection, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+                                    nullptr);
+    sqlite3_busy_timeout(connection, kBusyTimeoutMilliseconds);
 }
 
 // An SQLite URI for a plain path: the characters URIs give a meaning to are escaped.
@@ -448,6 +463,7 @@ SqliteResult insert_in_transaction(OpenCache& cache, std::span<const std::uint8_
         return write_row(connection, sqlite3_last_insert_rowid(connection), header, basis);
     }();
     if (inserted) inserted = run(connection, cache.commit, "COMMIT");
+    if (inserted) fold_log_after_large_row(connection, header.size() + basis.data().size_bytes());
     if (!inserted && !sqlite3_get_autocommit(connection)) {
         (void)run(connection, cache.rollback, "ROLLBACK");
     }

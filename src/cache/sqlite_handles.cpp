@@ -6,8 +6,6 @@
 namespace tavrin {
 namespace {
 
-// Another process holding the file is waited for this long before a statement fails.
-constexpr int kBusyTimeoutMilliseconds = 5000;
 // SQLITE_OPEN_EXRESCODE, which libraries older than 3.37.0 do not know.
 constexpr int kOpenExtendedResultCodes = 0x02000000;
 constexpr int kFirstExtendedResultCodesVersion = 3037000;

@@ -15,6 +15,9 @@
 
 namespace tavrin {
 
+// Another process holding the file is waited for this long before a statement fails.
+inline constexpr int kBusyTimeoutMilliseconds = 5000;
+
 struct ConnectionCloser {
     // close_v2: a connection closed while a statement of it is still alive waits for that
     // statement instead of staying open for good.

@@ -286,6 +286,7 @@ TEST_F(CacheTest, RunsTheTableStatementOnEveryOpening) {
         "        )";
     const std::string wal = "PRAGMA journal_mode=WAL";
     const std::string synchronous = "PRAGMA synchronous=NORMAL";
+    const std::string size_limit = "PRAGMA journal_size_limit=4194304";
     const std::string query =
         "SELECT rowid, typeof(data), length(data), CASE WHEN length(data) <= 16384 THEN data END "
         "FROM cgbasis WHERE spins = ?1";
@@ -300,7 +301,8 @@ TEST_F(CacheTest, RunsTheTableStatementOnEveryOpening) {
     // The journal is chosen before the first write of a connection: readers pay nothing for it.
     ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
     EXPECT_EQ(log.take(),
-              (std::vector<std::string>{wal, synchronous, "BEGIN IMMEDIATE", insert, "COMMIT"}));
+              (std::vector<std::string>{wal, synchronous, size_limit, "BEGIN IMMEDIATE", insert,
+                                        "COMMIT"}));
     ASSERT_EQ(error_text(store_cached_basis(Spins{2, 2}, kBasis)), "");
     EXPECT_EQ(log.take(), (std::vector<std::string>{"BEGIN IMMEDIATE", insert, "COMMIT"}));
 
