@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <expected>
 #include <filesystem>
@@ -55,6 +56,9 @@ std::optional<FileIdentity> identity_of(const std::filesystem::path& path) {
 
 struct OpenCache {
     std::filesystem::path path;
+    // The value of the variable the path came from (nothing: unset); the same value means the
+    // same path, which spares building and comparing paths on every call.
+    std::optional<std::string> variable;
     Connection connection;  // declared before the statements, so closed after them
     Statement find;
     Statement insert;
@@ -185,12 +189,22 @@ void abandon(OpenCache& cache) {
 
 // Makes the state hold a connection for the current cache path. A failure leaves it untouched.
 Status acquire_cache_connection(std::optional<OpenCache>& state) {
-    std::filesystem::path path = current_cache_path();
+    const char* value = std::getenv(kCachePathVariable);
     if (state && state->owner != ::getpid()) {
         abandon(*state);
         state.reset();
     }
-    if (state && state->path == path) return {};
+    if (state && (state->variable ? value != nullptr && *state->variable == value
+                                   : value == nullptr)) {
+        return {};
+    }
+    std::optional<std::string> variable;
+    if (value != nullptr) variable.emplace(value);
+    std::filesystem::path path = cache_path_for(value);
+    if (state && state->path == path) {
+        state->variable = std::move(variable);
+        return {};
+    }
 
     if (auto created = create_cache_directory_for(path); !created) return created;
     auto connection = open_cache_database(path);
@@ -200,6 +214,7 @@ Status acquire_cache_connection(std::optional<OpenCache>& state) {
     state.emplace();
     state->identity = identity_of(path);
     state->path = std::move(path);
+    state->variable = std::move(variable);
     state->connection = std::move(*connection);
     state->owner = ::getpid();
     return {};
