@@ -1,5 +1,7 @@
 #include "tensor/tensor.hpp"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <limits>
 #include <new>
@@ -160,6 +162,17 @@ bool pairs_fit(const Tensor& a, const Tensor& b, std::span<const std::size_t> ax
 }
 
 }  // namespace
+
+void prefer_huge_pages(void* data, std::size_t bytes) noexcept {
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    if (bytes < 2 * kHugePage) return;
+    const auto start = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t last = (start + bytes) & ~(kHugePage - 1);
+    if (last > first) {
+        (void)::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+}
 
 std::uint64_t Tensor::element_count(const Shape& shape) {
     const std::optional<std::uint64_t> count = checked_element_count(shape);

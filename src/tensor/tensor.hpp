@@ -14,8 +14,13 @@ namespace tavrin {
 
 using Shape = std::vector<std::uint64_t>;
 
+// Asks the system to back a large block with huge pages: filling it then takes a page fault
+// per 2 MiB instead of per 4 KiB. A hint only; nothing happens where it is not supported.
+void prefer_huge_pages(void* data, std::size_t bytes) noexcept;
+
 // Leaves the elements of a vector that grows without values uninitialised, so that storage
 // about to be overwritten (a decoded blob, a basis being built) is not filled with zeros first.
+// Large blocks are given huge pages.
 template <class T>
 struct UninitialisedAllocator : std::allocator<T> {
     template <class U>
@@ -25,6 +30,11 @@ struct UninitialisedAllocator : std::allocator<T> {
     UninitialisedAllocator() = default;
     template <class U>
     UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) {
+        T* data = std::allocator<T>::allocate(n);
+        prefer_huge_pages(data, n * sizeof(T));
+        return data;
+    }
     template <class U, class... Args>
     void construct(U* p, Args&&... args) {
         if constexpr (sizeof...(Args) == 0) {

@@ -239,6 +239,7 @@ TEST_F(CacheTest, CreatesMissingAncestorsAndTheTable) {
     ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
 
     RawDatabase db(dir_ / "a" / "b" / "c" / "cgbasis.db");
+    EXPECT_EQ(db.single_text("PRAGMA page_size"), "65536");
     EXPECT_EQ(db.texts("SELECT name FROM sqlite_master WHERE type = 'table'"),
               std::vector<std::string>{"cgbasis"});
     // SQLite keeps the statement from the table name on, after "CREATE TABLE ".
@@ -287,6 +288,7 @@ TEST_F(CacheTest, RunsTheTableStatementOnEveryOpening) {
     const std::string wal = "PRAGMA journal_mode=WAL";
     const std::string synchronous = "PRAGMA synchronous=NORMAL";
     const std::string size_limit = "PRAGMA journal_size_limit=4194304";
+    const std::string page_size = "PRAGMA page_size=65536";
     const std::string query =
         "SELECT rowid, typeof(data), length(data), CASE WHEN length(data) <= 16384 THEN data END "
         "FROM cgbasis WHERE spins = ?1";
@@ -297,7 +299,7 @@ TEST_F(CacheTest, RunsTheTableStatementOnEveryOpening) {
 
     StatementLog log;
     ASSERT_EQ(error_text(load_cached_basis(kSpins)), "");
-    EXPECT_EQ(log.take(), (std::vector<std::string>{table, query}));
+    EXPECT_EQ(log.take(), (std::vector<std::string>{page_size, table, query}));
     // The journal is chosen before the first write of a connection: readers pay nothing for it.
     ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
     EXPECT_EQ(log.take(),
@@ -310,7 +312,8 @@ TEST_F(CacheTest, RunsTheTableStatementOnEveryOpening) {
     ASSERT_EQ(error_text(load_cached_basis(kSpins)), "");
     use_cache_directory(cache_dir());
     ASSERT_EQ(error_text(load_cached_basis(kSpins)), "");
-    EXPECT_EQ(log.take(), (std::vector<std::string>{table, query, table, query}));
+    EXPECT_EQ(log.take(),
+              (std::vector<std::string>{page_size, table, query, page_size, table, query}));
 }
 
 struct DefaultLocationCase {
