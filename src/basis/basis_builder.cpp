@@ -1,11 +1,14 @@
 #include "basis/basis_builder.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <tuple>
 #include <vector>
 
 #include "basis/fusion_tree.hpp"
+#include "support/assertion.hpp"
+#include "tensor/matmul.hpp"
 #include "specs/cg_spec.hpp"
 
 namespace tavrin {
@@ -30,7 +33,7 @@ class FusionTreeBuilder {
 public:
     explicit FusionTreeBuilder(std::span<const std::int32_t> spins) : spins_(spins) {}
 
-    // Valid for n >= 3; config has n - 2 entries.
+    // The partial tree of the configuration prefix (n >= 3; up to n - 2 entries).
     Result<const Tensor*> build(std::span<const std::int32_t> config) {
         if (spins_.size() == 3) {
             return &vertex(spins_[0], spins_[1], spins_[2]);
@@ -56,7 +59,6 @@ public:
         return &partial_.back();
     }
 
-private:
     const Tensor& vertex(std::int32_t a, std::int32_t b, std::int32_t c) {
         auto key = std::make_tuple(a, b, c);
         auto found = vertices_.find(key);
@@ -66,6 +68,7 @@ private:
         return found->second;
     }
 
+private:
     std::span<const std::int32_t> spins_;
     std::map<std::tuple<std::int32_t, std::int32_t, std::int32_t>, Tensor> vertices_;
     std::vector<Tensor> partial_;  // partial_[d]: edges 0 ... d+1 fused into internal spin u_d
@@ -79,6 +82,30 @@ void store_normalised_slice(Tensor& basis, std::size_t a, const Tensor& t, doubl
     std::span<const double> in = t.data();
     for (std::size_t i = 0; i < in.size(); ++i) {
         out[i * om + a] = in[i] / norm;
+    }
+}
+
+// Writes (left contracted with vertex over left's last axis) / norm into slot a of the basis
+// without making the tree tensor: each row of the product is accumulated as
+// contract_last_first would (from 0.0, ascending in the shared index) and divided straight into
+// its place, so the entries are the same to the bit.
+void store_normalised_final_contraction(Tensor& basis, std::size_t a, const Tensor& left,
+                                        const Tensor& vertex, double norm,
+                                        std::vector<double>& row) {
+    const std::uint64_t k = left.shape().back();
+    check_invariant(vertex.rank() == 3 && vertex.shape().front() == k,
+                    "the last vertex continues the partial tree");
+    const std::uint64_t rows = left.size() / k;
+    const std::uint64_t width = vertex.size() / k;
+    const std::uint64_t om = basis.shape().back();
+    check_invariant(rows * width * om == basis.size(), "the tree fills one slot of the basis");
+    row.resize(width);
+    double* out = basis.data().data() + a;
+    for (std::uint64_t p = 0; p < rows; ++p) {
+        std::fill(row.begin(), row.end(), 0.0);
+        matmul_accumulate_ascending_k(left.data().data() + p * k, vertex.data().data(),
+                                      row.data(), 1, k, width);
+        for (std::uint64_t q = 0; q < width; ++q) out[(p * width + q) * om] = row[q] / norm;
     }
 }
 
@@ -106,22 +133,33 @@ Result<Tensor> build_canonical_basis(std::span<const std::int32_t> spins, CallCo
         if (!identity) {
             return identity;
         }
-        Tensor basis = Tensor::zeros(basis_shape(spins, 1));
+        Tensor basis = Tensor::uninitialised(basis_shape(spins, 1));
         store_normalised_slice(basis, 0, *identity, std::sqrt(static_cast<double>(spins[1]) + 1.0));
         return basis;
     }
-    Tensor basis = Tensor::zeros(basis_shape(spins, fresh->om_dimension()));
+    // Every slot is written in full below, so the storage needs no zero fill.
+    Tensor basis = Tensor::uninitialised(basis_shape(spins, fresh->om_dimension()));
     const double norm = std::sqrt(static_cast<double>(spins[n - 1]) + 1.0);
     FusionTreeBuilder builder(spins);
+    std::vector<double> row;
     for (std::size_t a = 0; a < fresh->om_dimension(); ++a) {
         if (context.should_stop()) {
             return fail(TavrinError::interrupted());
         }
-        auto tree = builder.build(fresh->config(a));
-        if (!tree) {
-            return fail(std::move(tree.error()));
+        const std::span<const std::int32_t> config = fresh->config(a);
+        if (n == 3) {
+            store_normalised_slice(basis, a, builder.vertex(spins[0], spins[1], spins[2]), norm);
+            continue;
         }
-        store_normalised_slice(basis, a, **tree, norm);
+        // The last contraction goes straight into the basis; only the trees before it are made.
+        const std::size_t last = config.size() - 1;
+        auto left = builder.build(config.first(last));
+        if (!left) {
+            return fail(std::move(left.error()));
+        }
+        store_normalised_final_contraction(
+            basis, a, **left, builder.vertex(config[last - 1], spins[n - 2], config[last]), norm,
+            row);
     }
     return basis;
 }

@@ -1,10 +1,12 @@
 #include "basis/canonical_basis.hpp"
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "basis/basis_builder.hpp"
 #include "cache/basis_cache.hpp"
+#include "cache/cache_path.hpp"
 #include "support/bytes_and_text.hpp"
 
 namespace tavrin {
@@ -29,36 +31,44 @@ void apply_direction_phases(Tensor& basis, const std::vector<Edge>& edges) {
     }
 }
 
-Status check_stored_shape(const Tensor& stored, std::span<const std::int32_t> spins,
-                          std::size_t om_dimension) {
+// A stored basis of another shape can only come from other software; it is not used.
+std::optional<std::string> wrong_shape(const Tensor& stored, std::span<const std::int32_t> spins,
+                                       std::size_t om_dimension) {
     const Shape expected = basis_shape(spins, om_dimension);
-    if (stored.shape() == expected) {
-        return {};
-    }
-    return fail(TavrinError::cache_error("Stored basis has shape " + bracketed_list(stored.shape()) +
-                                         " but the spins require " + bracketed_list(expected) +
-                                         "; the row was not written by this library"));
+    if (stored.shape() == expected) return std::nullopt;
+    return "Stored basis has shape " + bracketed_list(stored.shape()) + " but the spins require " +
+           bracketed_list(expected) + "; the row was not written by this library";
 }
+
+// The cache only ever costs speed: what goes wrong with it becomes a warning for the caller,
+// and the basis is built (and returned) all the same.
+void warn_cache_failure(CallContext& context, const std::string& cause,
+                        const std::string& consequence) {
+    const std::string path = current_cache_path().string();
+    context.warn(Warning{cause, path,
+                         "tavrin basis cache " + path + ": " + cause + "; " + consequence});
+}
+
+constexpr const char* kBuiltInstead = "the basis was computed instead";
+constexpr const char* kNotStored = "the basis was computed but not stored";
 
 // The canonical-pattern basis from the cache, or built and stored on a miss.
 Result<Tensor> load_or_build(const std::vector<std::int32_t>& spins, std::size_t om_dimension,
                              CallContext& context) {
     auto cached = load_cached_basis(spins);
+    bool store = true;
     if (!cached) {
-        return fail(std::move(cached.error()));
-    }
-    if (cached->has_value()) {
-        if (auto shape_ok = check_stored_shape(**cached, spins, om_dimension); !shape_ok) {
-            return fail(std::move(shape_ok.error()));
-        }
-        return std::move(**cached);
+        warn_cache_failure(context, cached.error().text(), kBuiltInstead);
+    } else if (cached->has_value()) {
+        const auto problem = wrong_shape(**cached, spins, om_dimension);
+        if (!problem) return std::move(**cached);
+        warn_cache_failure(context, *problem, kBuiltInstead);
+        store = false;  // the row stays as it is
     }
     auto built = build_canonical_basis(spins, context);
-    if (!built) {
-        return built;
-    }
+    if (!built || !store) return built;
     if (auto stored = store_cached_basis(spins, *built); !stored) {
-        return fail(std::move(stored.error()));
+        warn_cache_failure(context, stored.error().text(), kNotStored);
     }
     return built;
 }

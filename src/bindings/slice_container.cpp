@@ -12,7 +12,7 @@ namespace tavrin::bindings {
 
 namespace {
 
-using Storage = std::vector<double>;
+using Storage = TensorStorage;
 
 constexpr const char* slice_container_doc =
     "Owner of the element storage of an array returned by tavrin.";
@@ -35,7 +35,7 @@ PyTypeObject* slice_container_type() {
 
 }  // namespace
 
-PyRef new_slice_container(std::vector<double> storage) {
+PyRef new_slice_container(TensorStorage storage) {
     try {
         return new_value_object(slice_container_type(), std::move(storage));
     } catch (const PythonErrorSet&) {
@@ -43,7 +43,7 @@ PyRef new_slice_container(std::vector<double> storage) {
     }
 }
 
-std::vector<double>& slice_container_storage(PyObject* container) noexcept {
+TensorStorage& slice_container_storage(PyObject* container) noexcept {
     return reinterpret_cast<ValueObject<Storage>*>(container)->value;
 }
 

@@ -7,8 +7,9 @@
 
 namespace tavrin::bindings {
 
-// Issues each warning as a RuntimeWarning. Throws PythonErrorSet when a warning filter turns one
-// into an exception.
+// Issues each warning as a RuntimeWarning, once per cause and path in the life of the process
+// (a cache that cannot be written would otherwise warn on every call). Throws PythonErrorSet
+// when a warning filter turns one into an exception.
 void report_warnings(const std::vector<Warning>& warnings);
 
 }  // namespace tavrin::bindings

@@ -1,9 +1,11 @@
 #include "cache/npy_blob.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
 #include <cstddef>
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -189,20 +191,31 @@ bool shape_fits_tensor(const Shape& shape) {
     return true;
 }
 
+// Byte order of the element data is swapped in place when it differs from the host's.
+void swap_bytes_unless(std::endian order, std::span<std::uint8_t> bytes) {
+    if (order == std::endian::native) return;
+    for (std::size_t at = 0; at + kElementBytes <= bytes.size(); at += kElementBytes) {
+        std::reverse(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(at + kElementBytes));
+    }
+}
+
+void native_to_little_endian(std::span<std::uint8_t> bytes) {
+    swap_bytes_unless(std::endian::little, bytes);
+}
+
 std::vector<double> decode_elements(std::span<const std::uint8_t> bytes, bool big_endian) {
     std::vector<double> values(bytes.size() / kElementBytes);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        std::uint64_t bits = load_little_endian(bytes.subspan(i * kElementBytes, kElementBytes));
-        if (big_endian) bits = std::byteswap(bits);
-        values[i] = std::bit_cast<double>(bits);
-    }
+    if (!values.empty()) std::memcpy(values.data(), bytes.data(), bytes.size());
+    swap_bytes_unless(big_endian ? std::endian::big : std::endian::little,
+                      {reinterpret_cast<std::uint8_t*>(values.data()), bytes.size()});
     return values;
 }
 
 }  // namespace
 
-std::expected<std::vector<std::uint8_t>, std::string> write_npy_blob(const Tensor& t) {
-    const std::string text = header_text(t.shape());
+std::expected<std::vector<std::uint8_t>, std::string> npy_header(const Shape& shape) {
+    const std::string text = header_text(shape);
     const std::uint64_t n = text.size();
     int version = 1;
     std::uint64_t prefix = 10;
@@ -215,18 +228,78 @@ std::expected<std::vector<std::uint8_t>, std::string> write_npy_blob(const Tenso
             return std::unexpected("error formatting header: the header is too long");
         }
     }
+    std::vector<std::uint8_t> header;
+    header.reserve(static_cast<std::size_t>(header_part));
+    header.insert(header.end(), kMagic.begin(), kMagic.end());
+    header.push_back(static_cast<std::uint8_t>(version));
+    header.push_back(0);
+    append_little_endian(header, header_part - prefix, version == 1 ? 2u : 4u);
+    header.insert(header.end(), text.begin(), text.end());
+    header.resize(static_cast<std::size_t>(header_part) - 1, ' ');
+    header.push_back('\n');
+    return header;
+}
+
+std::expected<std::vector<std::uint8_t>, std::string> write_npy_blob(const Tensor& t) {
+    auto blob = npy_header(t.shape());
+    if (!blob) return blob;
     const auto values = t.data();
-    std::vector<std::uint8_t> blob;
-    blob.reserve(static_cast<std::size_t>(header_part) + values.size() * kElementBytes);
-    blob.insert(blob.end(), kMagic.begin(), kMagic.end());
-    blob.push_back(static_cast<std::uint8_t>(version));
-    blob.push_back(0);
-    append_little_endian(blob, header_part - prefix, version == 1 ? 2u : 4u);
-    blob.insert(blob.end(), text.begin(), text.end());
-    blob.resize(static_cast<std::size_t>(header_part) - 1, ' ');
-    blob.push_back('\n');
-    for (double v : values) append_little_endian(blob, std::bit_cast<std::uint64_t>(v), 8);
+    const std::size_t header_size = blob->size();
+    blob->resize(header_size + values.size() * kElementBytes);
+    if (!values.empty()) {
+        std::memcpy(blob->data() + header_size, values.data(), values.size() * kElementBytes);
+        native_to_little_endian({blob->data() + header_size, values.size() * kElementBytes});
+    }
     return blob;
+}
+
+std::optional<std::uint64_t> npy_header_size(std::span<const std::uint8_t> prefix) {
+    BlobCursor cursor(prefix);
+    const auto magic = cursor.take(kMagic.size());
+    const auto version = cursor.take(2);
+    if (!magic || !version || !std::equal(magic->begin(), magic->end(), kMagic.begin()) ||
+        (*version)[1] != 0 || ((*version)[0] != 1 && (*version)[0] != 2)) {
+        return std::nullopt;
+    }
+    const std::size_t width = (*version)[0] == 1 ? 2 : 4;
+    const auto length = cursor.take_little_endian(width);
+    if (!length) return std::nullopt;
+    return kMagic.size() + 2 + width + *length;
+}
+
+std::optional<Shape> shape_of_own_npy_header(std::span<const std::uint8_t> header) {
+    constexpr std::string_view opening = "{'descr': '<f8', 'fortran_order': False, 'shape': (";
+    const auto size = npy_header_size(header);
+    if (!size || *size != header.size()) return std::nullopt;
+    const std::size_t text_start = header[6] == 1 ? 10 : 12;
+    const std::string_view text(reinterpret_cast<const char*>(header.data()) + text_start,
+                                header.size() - text_start);
+    if (!text.starts_with(opening)) return std::nullopt;
+    Shape shape;
+    const char* cursor = text.data() + opening.size();
+    const char* const end = text.data() + text.size();
+    while (cursor < end && *cursor >= '0' && *cursor <= '9') {
+        std::uint64_t length = 0;
+        const auto [next, error] = std::from_chars(cursor, end, length);
+        if (error != std::errc()) return std::nullopt;
+        shape.push_back(length);
+        cursor = next;
+        if (cursor + 2 <= end && cursor[0] == ',' && cursor[1] == ' ') cursor += 2;
+    }
+    // Whatever the loop accepted loosely, only the exact bytes of our own writer pass.
+    const auto own = npy_header(shape);
+    if (!own || !std::equal(own->begin(), own->end(), header.begin(), header.end())) {
+        return std::nullopt;
+    }
+    return shape;
+}
+
+void little_endian_to_native(std::span<double> values) {
+    if constexpr (std::endian::native != std::endian::little) {
+        for (double& value : values) {
+            value = std::bit_cast<double>(std::byteswap(std::bit_cast<std::uint64_t>(value)));
+        }
+    }
 }
 
 std::expected<Tensor, std::string> read_npy_blob(std::span<const std::uint8_t> blob) {

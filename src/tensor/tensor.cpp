@@ -1,5 +1,7 @@
 #include "tensor/tensor.hpp"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <limits>
 #include <new>
@@ -27,8 +29,8 @@ std::optional<std::uint64_t> checked_element_count(const Shape& shape) {
     return has_zero_axis ? 0 : product;
 }
 
-std::vector<double> zero_storage(std::uint64_t count) {
-    std::vector<double> values;
+TensorStorage uninitialised_storage(std::uint64_t count) {
+    TensorStorage values;
     // Counts the vector cannot address would otherwise surface as std::length_error.
     if (count > values.max_size()) throw std::bad_alloc();
     values.resize(count);
@@ -161,6 +163,17 @@ bool pairs_fit(const Tensor& a, const Tensor& b, std::span<const std::size_t> ax
 
 }  // namespace
 
+void prefer_huge_pages(void* data, std::size_t bytes) noexcept {
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    if (bytes < 2 * kHugePage) return;
+    const auto start = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t last = (start + bytes) & ~(kHugePage - 1);
+    if (last > first) {
+        (void)::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+}
+
 std::uint64_t Tensor::element_count(const Shape& shape) {
     const std::optional<std::uint64_t> count = checked_element_count(shape);
     if (!count) throw std::bad_alloc();
@@ -168,7 +181,13 @@ std::uint64_t Tensor::element_count(const Shape& shape) {
 }
 
 Tensor Tensor::zeros(Shape shape) {
-    std::vector<double> values = zero_storage(element_count(shape));
+    Tensor result = uninitialised(std::move(shape));
+    std::fill(result.values_.begin(), result.values_.end(), 0.0);
+    return result;
+}
+
+Tensor Tensor::uninitialised(Shape shape) {
+    TensorStorage values = uninitialised_storage(element_count(shape));
     return Tensor(std::move(shape), std::move(values));
 }
 
@@ -181,7 +200,7 @@ Tensor Tensor::identity(std::uint64_t d) {
 std::optional<Tensor> Tensor::from_row_major(Shape shape, std::vector<double> values) {
     const std::optional<std::uint64_t> count = checked_element_count(shape);
     if (!count || *count != values.size()) return std::nullopt;
-    return Tensor(std::move(shape), std::move(values));
+    return Tensor(std::move(shape), TensorStorage(values.begin(), values.end()));
 }
 
 std::optional<Tensor> Tensor::from_column_major(Shape shape, std::span<const double> values) {
@@ -190,7 +209,7 @@ std::optional<Tensor> Tensor::from_column_major(Shape shape, std::span<const dou
     // Column-major values are the row-major values of the tensor with its axes reversed.
     const std::size_t rank = shape.size();
     Tensor reversed(Shape(shape.rbegin(), shape.rend()),
-                    std::vector<double>(values.begin(), values.end()));
+                    TensorStorage(values.begin(), values.end()));
     std::vector<std::size_t> reverse_order(rank);
     for (std::size_t axis = 0; axis < rank; ++axis) reverse_order[axis] = rank - 1 - axis;
     return reversed.permute_axes(reverse_order);
@@ -252,7 +271,7 @@ Tensor Tensor::permute_axes(std::span<const std::size_t> perm) const {
         permuted_shape[j] = shape_[perm[j]];
         source_strides[j] = strides[perm[j]];
     }
-    Tensor result = zeros(std::move(permuted_shape));
+    Tensor result = uninitialised(std::move(permuted_shape));
     gather_strided(values_.data(), result.shape_, source_strides, result.values_.size(),
                    result.values_.data());
     return result;

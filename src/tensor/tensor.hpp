@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <utility>
@@ -12,6 +14,40 @@ namespace tavrin {
 
 using Shape = std::vector<std::uint64_t>;
 
+// Asks the system to back a large block with huge pages: filling it then takes a page fault
+// per 2 MiB instead of per 4 KiB. A hint only; nothing happens where it is not supported.
+void prefer_huge_pages(void* data, std::size_t bytes) noexcept;
+
+// Leaves the elements of a vector that grows without values uninitialised, so that storage
+// about to be overwritten (a decoded blob, a basis being built) is not filled with zeros first.
+// Large blocks are given huge pages.
+template <class T>
+struct UninitialisedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <class U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) {
+        T* data = std::allocator<T>::allocate(n);
+        prefer_huge_pages(data, n * sizeof(T));
+        return data;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        if constexpr (sizeof...(Args) == 0) {
+            ::new (static_cast<void*>(p)) U;
+        } else {
+            ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+        }
+    }
+};
+
+// The element storage of a tensor, handed over whole to whoever takes the tensor apart.
+using TensorStorage = std::vector<double, UninitialisedAllocator<double>>;
+
 class Tensor {
 public:
     // Element count of a shape (1 for rank 0). Throws std::bad_alloc when the count does not
@@ -20,6 +56,8 @@ public:
 
     // All of these throw std::bad_alloc when the storage cannot be had.
     static Tensor zeros(Shape shape);
+    // Elements left unset: every one must be written before it is read.
+    static Tensor uninitialised(Shape shape);
     static Tensor identity(std::uint64_t d);
     // Empty optional when values.size() differs from the element count of shape, a shape
     // whose count does not fit a signed 64-bit integer included (no exception for it here).
@@ -34,12 +72,12 @@ public:
     void set(std::span<const std::uint64_t> index, double value);
 
     // A copy of the elements in row-major order.
-    std::vector<double> row_major_values() const { return values_; }
+    std::vector<double> row_major_values() const { return {values_.begin(), values_.end()}; }
     // The storage itself, row-major and contiguous.
     std::span<const double> data() const { return values_; }
     std::span<double> data() { return values_; }
     // Hands the storage over (row-major); the tensor is left empty.
-    std::vector<double> release_storage() && { return std::move(values_); }
+    TensorStorage release_storage() && { return std::move(values_); }
 
     Tensor divided_by(double s) const;
     void assign_last_index(std::uint64_t k, const Tensor& t);
@@ -50,11 +88,11 @@ public:
     friend bool operator==(const Tensor&, const Tensor&) = default;
 
 private:
-    Tensor(Shape shape, std::vector<double> values)
+    Tensor(Shape shape, TensorStorage values)
         : shape_(std::move(shape)), values_(std::move(values)) {}
 
     Shape shape_;
-    std::vector<double> values_;
+    TensorStorage values_;
 };
 
 // Contraction over paired axes: axes_a[q] of a with axes_b[q] of b. The result's axes are the

@@ -1,18 +1,22 @@
-"""The basis cache seen from Python: failures and recovery, reuse, several processes."""
+"""The basis cache seen from Python: failures that cost no result, reuse, several processes."""
 
 import hashlib
 import io
 import json
 import os
+import pathlib
+import shutil
 import sqlite3
 import subprocess
 import sys
+import tempfile
 import textwrap
+import warnings
 
 import numpy as np
 import pytest
 
-from spec_factory import cache_rows, spec_of, spin_key
+from spec_factory import cache_rows, spec_of, spin_key, spins_of_key
 from tavrin import (
     Contraction,
     Spin,
@@ -40,59 +44,246 @@ def cache_dir(tmp_path, monkeypatch):
     return directory
 
 
-def assert_basis_calls_fail(prefix):
-    for name, call in BASIS_CALLS.items():
-        with pytest.raises(RuntimeError) as caught:
-            call()
-        assert str(caught.value).startswith(prefix), name
+def cache_warnings(call):
+    """Runs call(); returns its value and the messages of the RuntimeWarnings it emitted."""
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        value = call()
+    assert all(w.category is RuntimeWarning for w in caught), [str(w.message) for w in caught]
+    return value, [str(w.message) for w in caught]
 
 
-def assert_basis_calls_succeed():
-    for call in BASIS_CALLS.values():
-        call()
+def fresh_results():
+    """The results of the basis calls with a cache of their own, for comparison."""
+    with tempfile.TemporaryDirectory() as directory, pytest.MonkeyPatch.context() as patch:
+        patch.setenv("TAVRIN_CACHE_PATH", directory)
+        return {name: call() for name, call in BASIS_CALLS.items()}
 
 
-def test_cache_under_a_regular_file_fails_until_the_file_is_gone(tmp_path, monkeypatch):
+def assert_same_results(results, expected):
+    for name, value in results.items():
+        value, reference = value, expected[name]
+        if isinstance(value, tuple):
+            value, reference = value[0], reference[0]
+        assert np.array_equal(value, reference), name
+
+
+def test_cache_under_a_regular_file_warns_once_and_computes(tmp_path, monkeypatch):
+    expected = fresh_results()
     blocker = tmp_path / "blocker"
     blocker.write_text("not a directory")
+    database = blocker / "cache" / "cgbasis.db"
     monkeypatch.setenv("TAVRIN_CACHE_PATH", str(blocker / "cache"))
 
-    assert_basis_calls_fail("Cache error: Failed to create cache directory: ")
+    results, messages = cache_warnings(
+        lambda: {name: call() for name, call in BASIS_CALLS.items()})
+    assert_same_results(results, expected)
+    # Once per cause and path, however many bases and calls ran into it.
+    assert messages == [f"tavrin basis cache {database}: Failed to create cache directory: "
+                        "Not a directory; the basis was computed instead"]
+    assert cache_warnings(lambda: canonical_basis(spec_of([1, 1])))[1] == []
     assert compute_conjugate(HALF_A)[0] == 1.0
     assert fs_phase_for_spin(Spin(1)) == -1.0
-    # The cache is consulted before the spins are examined.
-    with pytest.raises(RuntimeError, match="^Cache error: "):
+    # Invalid specifications are still errors, with their own messages.
+    with pytest.raises(ValueError, match="Two-edge CG tensor requires equal spins"):
         canonical_basis(spec_of([1, 3]))
 
     blocker.unlink()
-    assert_basis_calls_succeed()
-    assert (blocker / "cache" / "cgbasis.db").is_file()
+    results, messages = cache_warnings(
+        lambda: {name: call() for name, call in BASIS_CALLS.items()})
+    assert messages == []
+    assert database.is_file()
 
 
-def test_garbage_database_fails_until_it_is_removed(cache_dir):
+def test_garbage_database_is_left_alone(cache_dir):
     cache_dir.mkdir()
     database = cache_dir / "cgbasis.db"
-    database.write_bytes(b"this is not an SQLite database\n" * 200)
+    garbage = b"this is not an SQLite database\n" * 200
+    database.write_bytes(garbage)
 
-    assert_basis_calls_fail("Cache error: Failed to create table: file is not a database")
-    with pytest.raises(RuntimeError) as caught:
-        canonical_basis(spec_of([1, 1]))
-    assert str(caught.value) == "Cache error: Failed to create table: file is not a database"
+    basis, messages = cache_warnings(lambda: canonical_basis(spec_of([1, 1])))
+    assert basis.shape == (2, 2, 1)
+    assert messages == [f"tavrin basis cache {database}: Failed to create table: file is not a "
+                        "database; the basis was computed instead"]
+    assert database.read_bytes() == garbage
 
     database.unlink()
-    assert_basis_calls_succeed()
+    assert cache_warnings(lambda: canonical_basis(spec_of([1, 1])))[1] == []
 
 
-@pytest.mark.skipif(hasattr(os, "geteuid") and os.geteuid() == 0,
-                    reason="file permissions do not bind root")
-def test_read_only_cache_directory_fails_until_it_is_writable(cache_dir):
-    cache_dir.mkdir()
-    cache_dir.chmod(0o500)
-    try:
-        assert_basis_calls_fail("Cache error: Failed to open database: ")
-    finally:
-        cache_dir.chmod(0o700)
-    assert_basis_calls_succeed()
+@pytest.mark.parametrize("blob, cause", [
+    (b"\x93NUMPY\x09\x00", "Failed to deserialize array: error parsing header: unknown version "
+                            "number: 9.0"),
+    (None, "Stored basis has shape [2, 2] but the spins require [2, 2, 1]; the row was not "
+           "written by this library"),
+])
+def test_unusable_row_is_rebuilt_and_left_as_it_is(cache_dir, blob, cause):
+    if blob is None:
+        buffer = io.BytesIO()
+        np.save(buffer, np.eye(2))
+        blob = buffer.getvalue()
+    expected = canonical_basis(spec_of([1, 1]))
+    with sqlite3.connect(cache_dir / "cgbasis.db") as connection:
+        connection.execute("UPDATE cgbasis SET data = ? WHERE spins = ?", (blob, spin_key([1, 1])))
+    connection.close()
+
+    basis, messages = cache_warnings(lambda: canonical_basis(spec_of([1, 1])))
+    assert np.array_equal(basis, expected)
+    assert messages == [f"tavrin basis cache {cache_dir / 'cgbasis.db'}: {cause}; the basis was "
+                        "computed instead"]
+    assert cache_rows(cache_dir)[spin_key([1, 1])] == blob
+
+
+def test_foreign_blobs_are_read(cache_dir):
+    expected = canonical_basis(spec_of([2, 2, 2]))
+    for variant in (expected.astype(">f8"), np.asfortranarray(expected)):
+        buffer = io.BytesIO()
+        np.save(buffer, variant)
+        with sqlite3.connect(cache_dir / "cgbasis.db") as connection:
+            connection.execute("UPDATE cgbasis SET data = ?", (buffer.getvalue(),))
+        connection.close()
+        basis, messages = cache_warnings(lambda: canonical_basis(spec_of([2, 2, 2])))
+        assert messages == []
+        assert np.array_equal(basis, expected)
+
+
+def test_local_cache_uses_a_write_ahead_log(cache_dir):
+    canonical_basis(spec_of([1, 1]))
+    with sqlite3.connect(cache_dir / "cgbasis.db") as connection:
+        assert connection.execute("PRAGMA journal_mode").fetchone() == ("wal",)
+    connection.close()
+
+
+NOBODY = 65534
+
+
+@pytest.fixture
+def shared_tmp():
+    """A directory that an unprivileged child process can reach."""
+    directory = tempfile.mkdtemp(prefix="tavrin-shared-", dir="/tmp")
+    os.chmod(directory, 0o755)
+    yield pathlib.Path(directory)
+    shutil.rmtree(directory, ignore_errors=True)
+
+
+def in_unprivileged_child(function):
+    """Runs function() in a forked child that, under root, has given up root's power to ignore
+    file permissions. Returns its value and the messages of its RuntimeWarnings."""
+    read_end, write_end = os.pipe()
+    pid = os.fork()
+    if pid == 0:  # pragma: no cover - the child
+        try:
+            os.close(read_end)
+            if os.geteuid() == 0:
+                os.setgroups([])
+                os.setgid(NOBODY)
+                os.setuid(NOBODY)
+            with warnings.catch_warnings(record=True) as caught:
+                warnings.simplefilter("always")
+                value = function()
+            payload = {"value": value, "warnings": [str(w.message) for w in caught]}
+        except BaseException as error:  # reported to the parent
+            payload = {"error": repr(error)}
+        with os.fdopen(write_end, "w") as pipe:
+            pipe.write(json.dumps(payload))
+        os._exit(0)
+    os.close(write_end)
+    with os.fdopen(read_end) as pipe:
+        payload = json.loads(pipe.read() or '{"error": "no answer"}')
+    os.waitpid(pid, 0)
+    if "error" in payload:
+        pytest.fail(payload["error"])
+    return payload["value"], payload["warnings"]
+
+
+def basis_digest(spins):
+    return hashlib.sha256(canonical_basis(spec_of(spins)).tobytes()).hexdigest()
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork()")
+def test_read_only_cache_serves_hits_and_computes_misses(shared_tmp, monkeypatch):
+    cache = shared_tmp / "cache"
+    monkeypatch.setenv("TAVRIN_CACHE_PATH", str(cache))
+    stored = basis_digest([2, 2, 2])
+    missing = basis_digest([1, 1, 2])
+    with sqlite3.connect(cache / "cgbasis.db") as connection:
+        connection.execute("DELETE FROM cgbasis WHERE spins = ?", (spin_key([1, 1, 2]),))
+    connection.close()
+    monkeypatch.setenv("TAVRIN_CACHE_PATH", str(shared_tmp / "elsewhere"))
+    canonical_basis(spec_of([1, 1]))  # closes the connection to the first cache
+    os.chmod(cache, 0o555)
+    os.chmod(cache / "cgbasis.db", 0o444)
+    monkeypatch.setenv("TAVRIN_CACHE_PATH", str(cache))
+
+    (hit, miss), messages = in_unprivileged_child(
+        lambda: [basis_digest([2, 2, 2]), basis_digest([1, 1, 2])])
+    assert (hit, miss) == (stored, missing)
+    assert len(messages) == 1
+    assert messages[0].startswith(f"tavrin basis cache {cache / 'cgbasis.db'}: Failed to insert "
+                                  "data: attempt to write a readonly database")
+    assert messages[0].endswith("; the basis was computed but not stored")
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork()")
+def test_unwritable_default_directory(shared_tmp, monkeypatch):
+    monkeypatch.delenv("TAVRIN_CACHE_PATH")
+    monkeypatch.chdir(shared_tmp)
+    os.chmod(shared_tmp, 0o555)
+    expected = fresh_results()["canonical_basis"]
+    digest_value, messages = in_unprivileged_child(
+        lambda: hashlib.sha256(BASIS_CALLS["canonical_basis"]().tobytes()).hexdigest())
+    assert digest_value == hashlib.sha256(expected.tobytes()).hexdigest()
+    assert messages == ["tavrin basis cache .tavrin/cgbasis.db: Failed to create cache directory: "
+                        "Permission denied; the basis was computed instead"]
+
+
+@pytest.mark.parametrize("how", ["removed", "replaced"])
+def test_database_removed_or_replaced_under_a_live_process(cache_dir, tmp_path, how):
+    canonical_basis(spec_of([1, 1]))
+    if how == "removed":
+        shutil.rmtree(cache_dir)
+    else:
+        other = tmp_path / "other.db"
+        with sqlite3.connect(other) as connection:
+            connection.execute("CREATE TABLE cgbasis (spins BLOB PRIMARY KEY, data BLOB NOT NULL)")
+        connection.close()
+        # A database in write-ahead-log mode is replaced together with its log and index.
+        for suffix in ("-wal", "-shm"):
+            (cache_dir / ("cgbasis.db" + suffix)).unlink(missing_ok=True)
+        os.replace(other, cache_dir / "cgbasis.db")
+
+    for spins in ([2, 2], [1, 1, 2]):
+        assert cache_warnings(lambda: canonical_basis(spec_of(spins)))[1] == []
+    assert set(cache_rows(cache_dir)) == {spin_key([2, 2]), spin_key([1, 1, 2])}
+
+
+@pytest.fixture
+def small_tmpfs(tmp_path):
+    mount_point = tmp_path / "small"
+    mount_point.mkdir()
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=512k", "tmpfs",
+                              str(mount_point)], capture_output=True)
+    if mounted.returncode != 0:
+        pytest.skip("cannot mount a small tmpfs here: " + mounted.stderr.decode().strip())
+    yield mount_point
+    subprocess.run(["umount", "-l", str(mount_point)], check=False)
+
+
+def test_disk_full_returns_the_basis(small_tmpfs, monkeypatch):
+    monkeypatch.setenv("TAVRIN_CACHE_PATH", str(small_tmpfs))
+    expected = fresh_results()
+    large = spec_of([3, 3, 3, 3, 3, 3])  # about 1.1 MB, more than the file system holds
+    with tempfile.TemporaryDirectory() as directory, pytest.MonkeyPatch.context() as patch:
+        patch.setenv("TAVRIN_CACHE_PATH", directory)
+        reference = canonical_basis(large)
+    basis, messages = cache_warnings(lambda: canonical_basis(large))
+    assert np.array_equal(basis, reference)
+    assert len(messages) == 1 and "database or disk is full" in messages[0], messages
+    # What fits is still stored, and the file is intact.
+    assert_same_results({name: call() for name, call in BASIS_CALLS.items()}, expected)
+    with sqlite3.connect(small_tmpfs / "cgbasis.db") as connection:
+        assert connection.execute("PRAGMA integrity_check").fetchone() == ("ok",)
+    connection.close()
 
 
 def test_other_directions_are_served_from_the_stored_row(cache_dir):
@@ -193,3 +384,33 @@ def test_forked_workers_after_the_parent_opened_the_cache(cache_dir):
     with sqlite3.connect(cache_dir / "cgbasis.db") as connection:
         assert connection.execute("PRAGMA integrity_check").fetchone() == ("ok",)
     assert set(cache_rows(cache_dir)) >= {spin_key(s) for job in jobs for s in job}
+
+
+LARGE = [[2] * 9, [4] * 6, [2] * 8, [3, 3, 3, 3, 3, 3, 2], [1, 2, 3, 4, 4, 3, 2, 1], [4, 4, 4, 4, 4, 2]]
+
+
+def test_processes_writing_large_rows_at_once_lose_nothing(tmp_path):
+    shared_dir = tmp_path / "shared"
+    go = tmp_path / "go"
+    script = WORKER.format(tests=os.path.dirname(__file__), go=str(go))
+    env = dict(os.environ, TAVRIN_CACHE_PATH=str(shared_dir))
+    workers = []
+    for k in range(6):
+        # Each row is built by two processes at once, each process builds two rows.
+        order = [LARGE[k], LARGE[(k + 1) % len(LARGE)]]
+        workers.append(subprocess.Popen(
+            [sys.executable, "-W", "error::RuntimeWarning", "-c", script, json.dumps(order)],
+            env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True))
+    go.touch()
+    for worker in workers:
+        out, err = worker.communicate(timeout=600)
+        assert worker.returncode == 0, err
+
+    with sqlite3.connect(shared_dir / "cgbasis.db") as connection:
+        assert connection.execute("PRAGMA integrity_check").fetchone() == ("ok",)
+    connection.close()
+    rows = cache_rows(shared_dir)
+    assert set(rows) == {spin_key(s) for s in LARGE}
+    for key, blob in rows.items():
+        stored = np.load(io.BytesIO(blob))
+        assert stored.shape[:-1] == tuple(s + 1 for s in spins_of_key(key))

@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "basis/canonical_basis.hpp"
+#include "cache/npy_blob.hpp"
 #include "test_support.hpp"
 
 namespace tavrin {
@@ -107,6 +111,93 @@ TEST_F(CacheDirectory, SlicesAreOrthonormal) {
         }
     }
 }
+
+}  // namespace
+}  // namespace tavrin
+
+namespace tavrin {
+namespace {
+
+using namespace tavrin::testing;
+
+// A cache that cannot be used costs no result: the basis is built, and the call context carries
+// one warning per failed cache operation, naming cause and path.
+struct UnusableCacheCase {
+    const char* label;
+    std::function<void(const std::filesystem::path& dir)> spoil;
+    std::vector<std::string> causes;
+};
+
+void PrintTo(const UnusableCacheCase& c, std::ostream* os) { *os << c.label; }
+
+class UnusableCache : public CacheDirectory,
+                      public ::testing::WithParamInterface<UnusableCacheCase> {};
+
+TEST_P(UnusableCache, BasisIsBuiltAndTheFailuresWarned) {
+    const CGSpec spec = spec_of({1, 1, 2}, {1, -1, 1});
+    CallContext reference_context;
+    const auto reference = canonical_basis(spec, reference_context);
+    ASSERT_TRUE(reference);
+    // Another directory: the connection to the first one would go on serving it.
+    const std::filesystem::path spoiled = dir_ / "spoiled";
+    const std::filesystem::path database = spoiled / "cgbasis.db";
+    GetParam().spoil(spoiled);
+    ::setenv("TAVRIN_CACHE_PATH", spoiled.c_str(), 1);
+
+    const auto basis = canonical_basis(spec, context_);
+    ASSERT_TRUE(basis) << basis.error().to_string();
+    EXPECT_EQ(*basis, *reference);
+    std::vector<std::string> causes;
+    for (const Warning& warning : context_.warnings()) {
+        causes.push_back(warning.cause);
+        EXPECT_EQ(warning.path, database.string());
+        EXPECT_EQ(warning.message.rfind("tavrin basis cache " + database.string() + ": " +
+                                            warning.cause + "; the basis was computed ",
+                                        0),
+                  0u)
+            << warning.message;
+    }
+    EXPECT_EQ(causes, GetParam().causes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnusableCache,
+    ::testing::Values(
+        UnusableCacheCase{"NotADatabase",
+                          [](const std::filesystem::path& dir) {
+                              std::filesystem::create_directories(dir);
+                              std::ofstream(dir / "cgbasis.db") << std::string(4096, 'x');
+                          },
+                          {"Failed to create table: file is not a database",
+                           "Failed to create table: file is not a database"}},
+        UnusableCacheCase{"DirectoryIsAFile",
+                          [](const std::filesystem::path& dir) {
+                              std::ofstream(dir) << "x";
+                          },
+                          {"Failed to create cache directory: File exists",
+                           "Failed to create cache directory: File exists"}},
+        UnusableCacheCase{
+            "WrongShapeRow",
+            [](const std::filesystem::path& dir) {
+                std::filesystem::create_directories(dir);
+                sqlite3* db = nullptr;
+                sqlite3_open((dir / "cgbasis.db").c_str(), &db);
+                sqlite3_exec(db, "CREATE TABLE cgbasis (spins BLOB PRIMARY KEY, data BLOB)",
+                             nullptr, nullptr, nullptr);
+                const auto blob = *write_npy_blob(Tensor::zeros({2, 2}));
+                sqlite3_stmt* statement = nullptr;
+                sqlite3_prepare_v2(db,
+                                   "INSERT INTO cgbasis VALUES (X'010000000100000002000000', ?)",
+                                   -1, &statement, nullptr);
+                sqlite3_bind_blob(statement, 1, blob.data(), static_cast<int>(blob.size()),
+                                  SQLITE_TRANSIENT);
+                sqlite3_step(statement);
+                sqlite3_finalize(statement);
+                sqlite3_close(db);
+            },
+            {"Stored basis has shape [2, 2] but the spins require [2, 2, 3, 1]; the row was not "
+             "written by this library"}}),
+    [](const auto& test) { return std::string(test.param.label); });
 
 }  // namespace
 }  // namespace tavrin

@@ -1,0 +1,93 @@
+#include "cache/sqlite_handles.hpp"
+
+#include <climits>
+#include <utility>
+
+namespace tavrin {
+namespace {
+
+// SQLITE_OPEN_EXRESCODE, which libraries older than 3.37.0 do not know.
+constexpr int kOpenExtendedResultCodes = 0x02000000;
+constexpr int kFirstExtendedResultCodesVersion = 3037000;
+
+SqliteResult bind_blob(sqlite3* connection, sqlite3_stmt* statement, int index,
+                       std::span<const std::uint8_t> bytes) {
+    int code;
+    if (bytes.empty()) {
+        code = sqlite3_bind_zeroblob(statement, index, 0);
+    } else if (bytes.size() <= static_cast<std::size_t>(INT_MAX)) {
+        code = sqlite3_bind_blob(statement, index, bytes.data(), static_cast<int>(bytes.size()),
+                                 SQLITE_TRANSIENT);
+    } else {
+        // Beyond the range of bind_blob; SQLite refuses what exceeds its own length limit.
+        code = sqlite3_bind_blob64(statement, index, bytes.data(), bytes.size(),
+                                   SQLITE_TRANSIENT);
+    }
+    if (code != SQLITE_OK) return std::unexpected(last_failure(connection));
+    return {};
+}
+
+}  // namespace
+
+SqliteFailure last_failure(sqlite3* connection) {
+    return {sqlite3_errmsg(connection), sqlite3_extended_errcode(connection)};
+}
+
+std::expected<Connection, SqliteFailure> open_connection(const std::string& name, int flags) {
+    if (sqlite3_libversion_number() >= kFirstExtendedResultCodesVersion) {
+        flags |= kOpenExtendedResultCodes;
+    }
+    sqlite3* raw = nullptr;
+    const int code = sqlite3_open_v2(name.c_str(), &raw, flags, nullptr);
+    Connection connection(raw);
+    if (code != SQLITE_OK) {
+        SqliteFailure failure{raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(code), code};
+        if ((code & 0xFF) == SQLITE_CANTOPEN) failure.message += ": " + name;
+        return std::unexpected(std::move(failure));
+    }
+    if (sqlite3_busy_timeout(raw, kBusyTimeoutMilliseconds) != SQLITE_OK) {
+        return std::unexpected(last_failure(raw));
+    }
+    return connection;
+}
+
+std::expected<Statement, SqliteFailure> prepare(sqlite3* connection, std::string_view sql) {
+    sqlite3_stmt* raw = nullptr;
+    const int code = sqlite3_prepare_v3(connection, sql.data(), static_cast<int>(sql.size()),
+                                        SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
+    Statement statement(raw);
+    if (code != SQLITE_OK) return std::unexpected(last_failure(connection));
+    return statement;
+}
+
+SqliteResult bind_all(sqlite3* connection, sqlite3_stmt* statement,
+                      std::initializer_list<std::span<const std::uint8_t>> values) {
+    const int expected = static_cast<int>(values.size());
+    const int actual = sqlite3_bind_parameter_count(statement);
+    if (actual != expected) {
+        return std::unexpected(SqliteFailure{"Wrong number of parameters: the statement has " +
+                                             std::to_string(actual) + ", " +
+                                             std::to_string(expected) + " given"});
+    }
+    int index = 1;
+    for (const auto value : values) {
+        if (auto bound = bind_blob(connection, statement, index++, value); !bound) return bound;
+    }
+    return {};
+}
+
+SqliteResult step_to_done(sqlite3* connection, sqlite3_stmt* statement) {
+    int code = sqlite3_step(statement);
+    while (code == SQLITE_ROW) code = sqlite3_step(statement);
+    if (code != SQLITE_DONE) return std::unexpected(last_failure(connection));
+    return {};
+}
+
+SqliteResult execute(sqlite3* connection, std::string_view sql) {
+    auto statement = prepare(connection, sql);
+    if (!statement) return std::unexpected(std::move(statement.error()));
+    if (auto bound = bind_all(connection, statement->get(), {}); !bound) return bound;
+    return step_to_done(connection, statement->get());
+}
+
+}  // namespace tavrin
