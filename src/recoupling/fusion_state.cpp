@@ -12,28 +12,30 @@ namespace {
 
 using RowMap = std::unordered_map<Path, SparseRow, PathHash>;
 
-void append_scaled(SparseRow& target, const SparseRow& source, double factor) {
-    for (const auto& [column, value] : source) {
-        target.emplace_back(column, factor * value);
+// target += factor * source; both sorted by column, the result too (one merge, no sort).
+void add_scaled(SparseRow& target, const SparseRow& source, double factor) {
+    if (target.empty()) {
+        target.reserve(source.size());
+        for (const auto& [column, value] : source) target.emplace_back(column, factor * value);
+        return;
     }
-}
-
-// Sorts every row by column and adds up the entries of one column.
-void combine_columns(RowMap& rows) {
-    for (auto& [path, row] : rows) {
-        std::sort(row.begin(), row.end(),
-                  [](const auto& x, const auto& y) { return x.first < y.first; });
-        SparseRow combined;
-        combined.reserve(row.size());
-        for (const auto& [column, value] : row) {
-            if (!combined.empty() && combined.back().first == column) {
-                combined.back().second += value;
-            } else {
-                combined.emplace_back(column, value);
-            }
+    SparseRow merged;
+    merged.reserve(target.size() + source.size());
+    auto t = target.begin();
+    auto s = source.begin();
+    while (t != target.end() || s != source.end()) {
+        if (s == source.end() || (t != target.end() && t->first < s->first)) {
+            merged.push_back(*t++);
+        } else if (t == target.end() || s->first < t->first) {
+            merged.emplace_back(s->first, factor * s->second);
+            ++s;
+        } else {
+            merged.emplace_back(t->first, t->second + factor * s->second);
+            ++t;
+            ++s;
         }
-        row = std::move(combined);
     }
+    target = std::move(merged);
 }
 
 Path interior(const std::vector<std::int32_t>& ext) {
@@ -67,7 +69,7 @@ FusionState::FusionState(std::vector<std::int32_t> spins, std::vector<std::size_
 }
 
 void FusionState::add(const Path& path, std::size_t column, double value) {
-    rows_[path].emplace_back(column, value);
+    add_scaled(rows_[path], SparseRow{{column, value}}, 1.0);
 }
 
 Status FusionState::exchange(std::size_t i, CallContext& context) {
@@ -79,7 +81,7 @@ Status FusionState::exchange(std::size_t i, CallContext& context) {
         }
         std::vector<std::int32_t> ext = extended_path(path, spins_);
         if (i == 0) {
-            append_scaled(exchanged[path], row,
+            add_scaled(exchanged[path], row,
                           first_vertex_exchange_phase(spins_[0], spins_[1], ext[1]));
             continue;
         }
@@ -99,10 +101,9 @@ Status FusionState::exchange(std::size_t i, CallContext& context) {
                 continue;
             }
             ext[i] = k_new;
-            append_scaled(exchanged[interior(ext)], row, coefficient);
+            add_scaled(exchanged[interior(ext)], row, coefficient);
         }
     }
-    combine_columns(exchanged);
     rows_ = std::move(exchanged);
     std::swap(spins_[i], spins_[i + 1]);
     std::swap(labels_[i], labels_[i + 1]);
@@ -149,9 +150,8 @@ Status FusionState::contract_singlet(std::size_t i, CallContext& context) {
             i == 0 ? 1.0 : associator(before, s, s, ext[i + 1], ext[i], 0);
         ext.erase(ext.begin() + static_cast<std::ptrdiff_t>(i),
                   ext.begin() + static_cast<std::ptrdiff_t>(i + 2));
-        append_scaled(contracted[interior(ext)], row, coefficient);
+        add_scaled(contracted[interior(ext)], row, coefficient);
     }
-    combine_columns(contracted);
     rows_ = std::move(contracted);
     const auto first = static_cast<std::ptrdiff_t>(i);
     spins_.erase(spins_.begin() + first, spins_.begin() + first + 2);

@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "coupling/wigner_6j.hpp"
 #include "symbols/rsymbol.hpp"
 #include "symbols/xsymbol.hpp"
 #include "test_support.hpp"
@@ -162,6 +163,109 @@ TEST_P(RandomXSymbol, AgreesWithDense) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, RandomXSymbol, ::testing::Range(1u, 81u));
+
+// Textbook identities, checked on the dense definition and by recoupling.
+
+double half_sign(std::int64_t twice) { return (twice / 2) % 2 == 0 ? 1.0 : -1.0; }
+
+class TextbookIdentities : public CacheDirectory,
+                           public ::testing::WithParamInterface<std::vector<std::int32_t>> {};
+
+// Exchanging edges 0 and 1 multiplies configuration (k1, ...) by (-1)^(j0 + j1 - k1).
+TEST_P(TextbookIdentities, ExchangePhaseOfTheFirstVertex) {
+    const auto& spins = GetParam();
+    const CGSpec spec = *CGSpec::from_edges(testing::canonical(spins));
+    std::vector<std::uint64_t> swap(spins.size());
+    std::iota(swap.begin(), swap.end(), std::uint64_t{0});
+    std::swap(swap[0], swap[1]);
+    for (SymbolMethod method : {SymbolMethod::Dense, SymbolMethod::Recoupling}) {
+        auto r = compute_rsymbol(spec, swap, context_, method);
+        ASSERT_TRUE(r);
+        const std::size_t om = spec.om_dimension();
+        for (std::size_t a = 0; a < om; ++a) {
+            for (std::size_t b = 0; b < om; ++b) {
+                const double expected =
+                    a == b ? half_sign(spins[0] + spins[1] - spec.config(a)[0]) : 0.0;
+                EXPECT_NEAR(r->data.data()[a * om + b], expected, kTolerance);
+            }
+        }
+    }
+}
+
+// Four edges (j0 j1 j2 in, J out), edges 1 and 2 exchanged:
+// R[k, k'] = (-1)^(j1 + j2 + k + k') sqrt((2k+1)(2k'+1)) {j0 j1 k; J j2 k'}.
+TEST_P(TextbookIdentities, SixJRecouplingOfFourEdges) {
+    const auto& spins = GetParam();
+    if (spins.size() != 4) GTEST_SKIP() << "four edges only";
+    const CGSpec spec = *CGSpec::from_edges(testing::canonical(spins));
+    auto r = compute_rsymbol(spec, std::vector<std::uint64_t>{0, 2, 1, 3}, context_,
+                             SymbolMethod::Dense);
+    ASSERT_TRUE(r);
+    const std::size_t om_p = r->spec_permuted.om_dimension();
+    for (std::size_t a = 0; a < spec.om_dimension(); ++a) {
+        for (std::size_t b = 0; b < om_p; ++b) {
+            const std::int32_t k = spec.config(a)[0];
+            const std::int32_t k_new = r->spec_permuted.config(b)[0];
+            const double expected = half_sign(spins[1] + spins[2] + k + k_new) *
+                                    std::sqrt((k + 1.0) * (k_new + 1.0)) *
+                                    wigner_6j(spins[0], spins[1], k, spins[3], spins[2], k_new);
+            EXPECT_NEAR(r->data.data()[a * om_p + b], expected, kTolerance);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Spins, TextbookIdentities,
+                         ::testing::Values(std::vector<std::int32_t>{1, 1, 1, 1},
+                                           std::vector<std::int32_t>{2, 2, 2, 2},
+                                           std::vector<std::int32_t>{3, 4, 5, 2},
+                                           std::vector<std::int32_t>{4, 3, 3, 6},
+                                           std::vector<std::int32_t>{2, 1, 2, 1, 2}));
+
+// Several pairs of equal directions at once, integer and half-integer spins: their non-invariant
+// parts couple among themselves, so the result is no product of per-pair factors.
+struct SameDirectionCase {
+    std::vector<std::int32_t> spins_a;
+    std::vector<int> signs_a;
+    std::vector<std::int32_t> spins_b;
+    std::vector<int> signs_b;
+    std::vector<std::uint64_t> axes_a;
+    std::vector<std::uint64_t> axes_b;
+};
+
+class SameDirectionPairs : public CacheDirectory,
+                           public ::testing::WithParamInterface<SameDirectionCase> {};
+
+TEST_P(SameDirectionPairs, AgreeWithDense) {
+    const auto& c = GetParam();
+    const CGSpec a = testing::spec_of(c.spins_a, c.signs_a);
+    const CGSpec b = testing::spec_of(c.spins_b, c.signs_b);
+    const Contraction pairs = *Contraction::create(c.axes_a, c.axes_b);
+    auto dense = compute_xsymbol(a, b, pairs, context_, SymbolMethod::Dense);
+    auto recoupled = compute_xsymbol(a, b, pairs, context_, SymbolMethod::Recoupling);
+    ASSERT_TRUE(dense && recoupled);
+    double largest = 0.0;
+    for (double v : dense->data.data()) largest = std::max(largest, std::abs(v));
+    EXPECT_GT(largest, 1e-3) << "a case with a vanishing symbol shows nothing";
+    expect_close(recoupled->data, dense->data);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SameDirectionPairs,
+    ::testing::Values(
+        // The shape example with A2 and B0 both outgoing: -1/3 of the invariant pairing.
+        SameDirectionCase{{1, 1, 2}, {1, 1, -1}, {2, 1, 1}, {-1, -1, -1}, {2}, {0}},
+        // Two spin-1 pairs, both incoming on both sides.
+        SameDirectionCase{{2, 2, 2, 2}, {1, 1, 1, -1}, {2, 2, 2, 2}, {1, 1, 1, -1}, {0, 1},
+                          {0, 1}},
+        // Two spin-1/2 pairs of equal directions and one opposite pair.
+        SameDirectionCase{{1, 1, 1, 1, 2}, {1, 1, -1, 1, -1}, {1, 1, 1, 1, 2},
+                          {1, -1, -1, 1, 1}, {0, 1, 2}, {0, 1, 2}},
+        // Three same-direction pairs of mixed spins, a free edge on each side.
+        SameDirectionCase{{1, 2, 3, 2}, {1, 1, 1, -1}, {3, 2, 1, 2}, {1, 1, 1, 1}, {0, 1, 2},
+                          {2, 1, 0}},
+        // Four same-direction pairs, everything outgoing.
+        SameDirectionCase{{1, 1, 2, 2, 2}, {-1, -1, -1, -1, -1}, {2, 2, 1, 1, 2},
+                          {-1, -1, -1, -1, -1}, {0, 1, 2, 3}, {2, 3, 0, 1}}));
 
 }  // namespace
 }  // namespace tavrin
