@@ -251,7 +251,7 @@ DOCSTRINGS = [
      ["If a doubled spin is negative"]),
     (wigner_6j, "(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6)",
      "Return the Wigner 6j symbol {j1 j2 j3; j4 j5 j6}, correctly rounded.",
-     ["If a doubled spin is negative."]),
+     ["If a doubled spin is negative or above 20000."]),
 ]
 
 

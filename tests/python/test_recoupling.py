@@ -168,7 +168,11 @@ def test_wigner_6j_is_zero_where_a_triad_fails(args):
      (clebsch_gordan, (1, 0, 1, 0, 0, 0), "two_m1 must have the parity of two_j1, got 0 and 1"),
      (clebsch_gordan, (1, 1, 2, 1, 1, 2), "two_m2 must have the parity of two_j2, got 1 and 2"),
      (clebsch_gordan, (1, 1, 1, -1, 0, 1), "two_m must have the parity of two_j, got 1 and 0"),
-     (wigner_6j, (1, 1, 0, 1, 1, -4), "two_j6 must be non-negative, got -4")],
+     (wigner_6j, (1, 1, 0, 1, 1, -4), "two_j6 must be non-negative, got -4"),
+     # Exact evaluation of spins near the 32-bit limit would run for hours.
+     (wigner_6j, (2 ** 31 - 1, 1, 2 ** 31 - 2, 1, 1, 0),
+      "two_j1 must be at most 20000, got 2147483647"),
+     (clebsch_gordan, (1, 1, 20001, -1, 20000, 0), "two_j2 must be at most 20000, got 20001")],
 )
 def test_invalid_arguments_raise_value_error(function, args, message):
     with pytest.raises(ValueError) as caught:

@@ -194,9 +194,10 @@ TEST_P(TextbookIdentities, ExchangePhaseOfTheFirstVertex) {
 
 // Four edges (j0 j1 j2 in, J out), edges 1 and 2 exchanged:
 // R[k, k'] = (-1)^(j1 + j2 + k + k') sqrt((2k+1)(2k'+1)) {j0 j1 k; J j2 k'}.
-TEST_P(TextbookIdentities, SixJRecouplingOfFourEdges) {
+class FourEdgeRecoupling : public TextbookIdentities {};
+
+TEST_P(FourEdgeRecoupling, SixJCoefficientsOfTheMiddleExchange) {
     const auto& spins = GetParam();
-    if (spins.size() != 4) GTEST_SKIP() << "four edges only";
     const CGSpec spec = *CGSpec::from_edges(testing::canonical(spins));
     auto r = compute_rsymbol(spec, std::vector<std::uint64_t>{0, 2, 1, 3}, context_,
                              SymbolMethod::Dense);
@@ -220,6 +221,13 @@ INSTANTIATE_TEST_SUITE_P(Spins, TextbookIdentities,
                                            std::vector<std::int32_t>{3, 4, 5, 2},
                                            std::vector<std::int32_t>{4, 3, 3, 6},
                                            std::vector<std::int32_t>{2, 1, 2, 1, 2}));
+
+INSTANTIATE_TEST_SUITE_P(Spins, FourEdgeRecoupling,
+                         ::testing::Values(std::vector<std::int32_t>{1, 1, 1, 1},
+                                           std::vector<std::int32_t>{2, 2, 2, 2},
+                                           std::vector<std::int32_t>{3, 4, 5, 2},
+                                           std::vector<std::int32_t>{4, 3, 3, 6},
+                                           std::vector<std::int32_t>{12, 9, 7, 6}));
 
 // Several pairs of equal directions at once, integer and half-integer spins: their non-invariant
 // parts couple among themselves, so the result is no product of per-pair factors.
