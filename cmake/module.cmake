@@ -9,6 +9,7 @@ set(TAVRIN_MODULE_SOURCES
   src/bindings/basis_functions.cpp
   src/bindings/boundary.cpp
   src/bindings/cg_spec_type.cpp
+  src/bindings/coefficient_functions.cpp
   src/bindings/contraction_type.cpp
   src/bindings/convert.cpp
   src/bindings/direction_type.cpp

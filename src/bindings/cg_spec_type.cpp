@@ -56,6 +56,8 @@ PyMethodDef cg_spec_methods[] = {
     {"get_spins", read_method<CGSpec, &CGSpec::spins>, METH_NOARGS, docs::cg_spec_get_spins},
     {"get_directions", read_method<CGSpec, &CGSpec::signs>, METH_NOARGS,
      docs::cg_spec_get_directions},
+    {"get_om_configurations", read_method<CGSpec, &CGSpec::configurations>, METH_NOARGS,
+     docs::cg_spec_get_om_configurations},
     {"with_inverted_axes", as_method(cg_spec_with_inverted_axes), METH_VARARGS | METH_KEYWORDS,
      docs::cg_spec_with_inverted_axes},
     {nullptr, nullptr, 0, nullptr},

@@ -104,4 +104,21 @@ std::vector<std::uint64_t> to_uint64_list(PyObject* object) {
     return sequence_items<std::uint64_t>(object, to_uint64);
 }
 
+SymbolMethod to_symbol_method(PyObject* object) {
+    if (object == nullptr) {
+        return SymbolMethod::Dense;
+    }
+    if (!PyUnicode_Check(object)) {
+        raise_not_an_instance(object, "str");
+    }
+    if (PyUnicode_CompareWithASCIIString(object, "dense") == 0) {
+        return SymbolMethod::Dense;
+    }
+    if (PyUnicode_CompareWithASCIIString(object, "recoupling") == 0) {
+        return SymbolMethod::Recoupling;
+    }
+    PyErr_Format(PyExc_ValueError, "method must be 'dense' or 'recoupling', got %R", object);
+    throw_python_error();
+}
+
 }  // namespace tavrin::bindings

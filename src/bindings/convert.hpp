@@ -10,6 +10,7 @@
 #include "specs/cg_spec.hpp"
 #include "specs/contraction.hpp"
 #include "core/spin.hpp"
+#include "symbols/symbol_method.hpp"
 
 namespace tavrin::bindings {
 
@@ -30,5 +31,11 @@ const Contraction& to_contraction(PyObject* object);
 // (TypeError for non-integers, OverflowError for negative or too large values).
 std::vector<Edge> to_edge_list(PyObject* object);
 std::vector<std::uint64_t> to_uint64_list(PyObject* object);
+
+// The keyword `method` of the symbol functions: null (not given) or "dense" is the dense method,
+// "recoupling" the recoupling method. A non-str raises TypeError "'{type}' object is not an
+// instance of 'str'", any other str ValueError "method must be 'dense' or 'recoupling', got
+// {repr}".
+SymbolMethod to_symbol_method(PyObject* object);
 
 }  // namespace tavrin::bindings

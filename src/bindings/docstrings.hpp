@@ -457,6 +457,36 @@ inline constexpr const char* cg_spec_get_spins =
     "list of int\n"
     "    The doubled spin 2j of each edge, in edge order.\n";
 
+inline constexpr const char* cg_spec_get_om_configurations =
+    "get_om_configurations($self)\n"
+    "--\n"
+    "\n"
+    "Get the OM configurations (doubled internal spins) in OM index order.\n"
+    "\n"
+    "Configuration a labels slice a of the canonical basis and index a of every OM axis of\n"
+    "the symbols. Its entries are the doubled internal spins 2k_1, ..., 2k_(n-2) of the\n"
+    "left-associative fusion tree: k_1 couples edges 0 and 1, k_p couples k_(p-1) with edge p,\n"
+    "and the last entry equals the spin of the last edge. Specifications of at most two edges\n"
+    "have one empty configuration.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "None\n"
+    "\n"
+    "Returns\n"
+    "-------\n"
+    "list of list of int\n"
+    "    A new list with one list of max(n - 2, 0) doubled spins per configuration, in\n"
+    "    ascending lexicographic order.\n"
+    "\n"
+    "Examples\n"
+    "--------\n"
+    ">>> import tavrin\n"
+    ">>> half = tavrin.Spin(1)\n"
+    ">>> spec = tavrin.CGSpec.from_edges([tavrin.Edge.incoming(half)] * 4)\n"
+    ">>> spec.get_om_configurations()\n"
+    "[[0, 1], [2, 1]]\n";
+
 inline constexpr const char* cg_spec_get_directions =
     "get_directions($self)\n"
     "--\n"

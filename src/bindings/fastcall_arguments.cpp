@@ -81,10 +81,10 @@ void bind_keywords(std::span<PyObject*> bound, PyObject* const* values, PyObject
     }
 }
 
-void check_all_bound(std::span<PyObject*> bound, std::span<const char* const> names,
-                     const std::string& func) {
+void check_required_bound(std::span<PyObject*> bound, std::span<const char* const> names,
+                          std::size_t required, const std::string& func) {
     std::vector<const char*> missing;
-    for (std::size_t i = 0; i < bound.size(); ++i) {
+    for (std::size_t i = 0; i < required; ++i) {
         if (bound[i] == nullptr) {
             missing.push_back(names[i]);
         }
@@ -100,16 +100,16 @@ void check_all_bound(std::span<PyObject*> bound, std::span<const char* const> na
 
 void bind_fastcall_arguments(std::span<PyObject*> bound, PyObject* const* args,
                              Py_ssize_t nargs, PyObject* kwnames, const char* function_name,
-                             std::span<const char* const> names) {
+                             std::span<const char* const> names, std::size_t required) {
     const std::string func = std::string(function_name) + "()";
-    check_positional_count(nargs, names.size(), func);
+    check_positional_count(nargs, required, func);
     for (Py_ssize_t i = 0; i < nargs; ++i) {
         bound[static_cast<std::size_t>(i)] = args[i];
     }
     if (kwnames != nullptr) {
         bind_keywords(bound, args + nargs, kwnames, names, func);
     }
-    check_all_bound(bound, names, func);
+    check_required_bound(bound, names, required, func);
 }
 
 }  // namespace tavrin::bindings

@@ -1,4 +1,4 @@
-// The method definitions of the five module functions, for the module's execution step. Each
+// The method definitions of the module functions, for the module's execution step. Each
 // is a static table entry that outlives the module.
 #pragma once
 
@@ -11,5 +11,7 @@ PyMethodDef& compute_xsymbol_definition();
 PyMethodDef& compute_rsymbol_definition();
 PyMethodDef& compute_conjugate_definition();
 PyMethodDef& fs_phase_for_spin_definition();
+PyMethodDef& clebsch_gordan_definition();
+PyMethodDef& wigner_6j_definition();
 
 }  // namespace tavrin::bindings

@@ -30,13 +30,16 @@ PyRef symbol_result(Tensor data, const CGSpec& spec) {
 PyObject* compute_xsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) noexcept {
     return guarded_object([&] {
-        const auto [spec_a, spec_b, contraction] = bind_fastcall_arguments<3>(
-            args, nargs, kwnames, "compute_xsymbol", {"spec_a", "spec_b", "contraction"});
+        const auto [spec_a, spec_b, contraction, method] = bind_fastcall_arguments<4>(
+            args, nargs, kwnames, "compute_xsymbol",
+            {"spec_a", "spec_b", "contraction", "method"}, 3);
         const CGSpec& a = convert_argument("spec_a", spec_a, to_cg_spec);
         const CGSpec& b = convert_argument("spec_b", spec_b, to_cg_spec);
         const Contraction& pairs = convert_argument("contraction", contraction, to_contraction);
-        XSymbol symbol = run_computation(
-            [&](CallContext& context) { return tavrin::compute_xsymbol(a, b, pairs, context); });
+        const SymbolMethod how = convert_argument("method", method, to_symbol_method);
+        XSymbol symbol = run_computation([&](CallContext& context) {
+            return tavrin::compute_xsymbol(a, b, pairs, context, how);
+        });
         return symbol_result(std::move(symbol.data), symbol.spec_c);
     });
 }
@@ -44,13 +47,14 @@ PyObject* compute_xsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t 
 PyObject* compute_rsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) noexcept {
     return guarded_object([&] {
-        const auto [spec, permutation] = bind_fastcall_arguments<2>(
-            args, nargs, kwnames, "compute_rsymbol", {"spec", "permutation"});
+        const auto [spec, permutation, method] = bind_fastcall_arguments<3>(
+            args, nargs, kwnames, "compute_rsymbol", {"spec", "permutation", "method"}, 2);
         const CGSpec& value = convert_argument("spec", spec, to_cg_spec);
         const std::vector<std::uint64_t> positions =
             convert_argument("permutation", permutation, to_uint64_list);
+        const SymbolMethod how = convert_argument("method", method, to_symbol_method);
         RSymbol symbol = run_computation([&](CallContext& context) {
-            return tavrin::compute_rsymbol(value, positions, context);
+            return tavrin::compute_rsymbol(value, positions, context, how);
         });
         return symbol_result(std::move(symbol.data), symbol.spec_permuted);
     });

@@ -159,6 +159,18 @@ double clebsch_gordan(std::int32_t two_j1, std::int32_t two_m1, std::int32_t two
     return value;
 }
 
+double clebsch_gordan_correctly_rounded(std::int32_t two_j1, std::int32_t two_m1,
+                                        std::int32_t two_j2, std::int32_t two_m2,
+                                        std::int32_t two_j, std::int32_t two_m) {
+    if (fails_selection_rules(two_j1, two_m1, two_j2, two_m2, two_j, two_m)) return 0.0;
+    const std::int64_t largest_factorial_argument =
+        (std::int64_t{two_j1} + two_j2 + two_j) / 2 + 1;
+    if (largest_factorial_argument > kDoubleFactorialLimit) {
+        return clebsch_gordan(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
+    }
+    return clebsch_gordan_exact(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
+}
+
 std::size_t cg_memo_size() {
     CgMemo& memo = cg_memo();
     std::lock_guard guard(memo.lock);

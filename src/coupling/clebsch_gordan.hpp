@@ -17,6 +17,15 @@ inline constexpr std::int64_t kDoubleFactorialLimit = 20;
 double clebsch_gordan(std::int32_t two_j1, std::int32_t two_m1, std::int32_t two_j2,
                       std::int32_t two_m2, std::int32_t two_j, std::int32_t two_m);
 
+// The coefficient rounded to the nearest double, for callers that want the value itself rather
+// than the pinned evaluation the bases are built from: 0.0 where a selection rule fails or a
+// magnetic number exceeds its spin; otherwise the exact evaluation, through the memo where the
+// memo already holds exact values (largest factorial argument above kDoubleFactorialLimit).
+// Same preconditions as clebsch_gordan.
+double clebsch_gordan_correctly_rounded(std::int32_t two_j1, std::int32_t two_m1,
+                                        std::int32_t two_j2, std::int32_t two_m2,
+                                        std::int32_t two_j, std::int32_t two_m);
+
 // The number of coefficients memoised so far.
 std::size_t cg_memo_size();
 

@@ -25,6 +25,8 @@ void add_functions(PyObject* module) {
     add_function(module, canonical_basis_definition());
     add_function(module, fs_phase_for_spin_definition());
     add_function(module, compute_conjugate_definition());
+    add_function(module, clebsch_gordan_definition());
+    add_function(module, wigner_6j_definition());
 }
 
 // Stops at the first failure; the import then fails with its exception.

@@ -73,4 +73,14 @@ std::vector<std::int32_t> CGSpec::signs() const {
     return signs;
 }
 
+std::vector<std::vector<std::int32_t>> CGSpec::configurations() const {
+    std::vector<std::vector<std::int32_t>> configs;
+    configs.reserve(om_count_);
+    for (std::size_t a = 0; a < om_count_; ++a) {
+        const auto entries = config(a);
+        configs.emplace_back(entries.begin(), entries.end());
+    }
+    return configs;
+}
+
 }  // namespace tavrin

@@ -31,6 +31,8 @@ public:
     const std::vector<Edge>& edges() const { return edges_; }
     std::vector<std::int32_t> spins() const;
     std::vector<std::int32_t> signs() const;
+    // Every configuration as its own list, in OM index order.
+    std::vector<std::vector<std::int32_t>> configurations() const;
 
     // Length of every configuration: max(n - 2, 0).
     std::size_t config_length() const { return edges_.size() > 2 ? edges_.size() - 2 : 0; }

@@ -3,6 +3,8 @@
 #include <string>
 
 #include "basis/canonical_basis.hpp"
+#include "recoupling/rsymbol_by_recoupling.hpp"
+#include "recoupling/tree_basis.hpp"
 #include "support/assertion.hpp"
 
 namespace tavrin {
@@ -31,10 +33,8 @@ Status check_permutation(std::span<const std::uint64_t> permutation, std::size_t
     return {};
 }
 
-}  // namespace
-
-Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation,
-                                CallContext& context) {
+// The checks of the permutation and the permuted specification, shared by both methods.
+Result<CGSpec> permuted_spec(const CGSpec& spec, std::span<const std::uint64_t> permutation) {
     const std::size_t n = spec.num_external();
     if (auto checked = check_permutation(permutation, n); !checked) {
         return fail(std::move(checked.error()));
@@ -44,15 +44,17 @@ Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_
     for (std::uint64_t e : permutation) {
         permuted_edges.push_back(spec.edges()[e]);
     }
-    auto spec_permuted = CGSpec::from_edges(std::move(permuted_edges));
-    if (!spec_permuted) {
-        return fail(std::move(spec_permuted.error()));
-    }
+    return CGSpec::from_edges(std::move(permuted_edges));
+}
+
+Result<Tensor> dense_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted,
+                             std::span<const std::uint64_t> permutation, CallContext& context) {
+    const std::size_t n = spec.num_external();
     auto original = canonical_basis(spec, context);
     if (!original) {
         return fail(std::move(original.error()));
     }
-    auto permuted = canonical_basis(*spec_permuted, context);
+    auto permuted = canonical_basis(spec_permuted, context);
     if (!permuted) {
         return fail(std::move(permuted.error()));
     }
@@ -64,10 +66,38 @@ Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_
     for (std::size_t k = 0; k < n; ++k) {
         magnetic[k] = k;
     }
-    Tensor r = tensordot(aligned, *permuted, magnetic, magnetic);
-    check_invariant(r.rank() == 2, "R-symbol should be 2-dimensional");
+    return tensordot(aligned, *permuted, magnetic, magnetic);
+}
+
+// The errors of the two canonical bases the dense method fetches, in its order, then the moves.
+Result<Tensor> recoupled_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted,
+                                 std::span<const std::uint64_t> permutation,
+                                 CallContext& context) {
+    for (const CGSpec* checked : {&spec, &spec_permuted}) {
+        if (auto shape = recoupling::check_tree_shape(*checked); !shape) {
+            return fail(std::move(shape.error()));
+        }
+    }
+    return recoupling::rsymbol_by_recoupling(spec, spec_permuted, permutation, context);
+}
+
+}  // namespace
+
+Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation,
+                                CallContext& context, SymbolMethod method) {
+    auto spec_permuted = permuted_spec(spec, permutation);
+    if (!spec_permuted) {
+        return fail(std::move(spec_permuted.error()));
+    }
+    auto r = method == SymbolMethod::Dense
+                 ? dense_rsymbol(spec, *spec_permuted, permutation, context)
+                 : recoupled_rsymbol(spec, *spec_permuted, permutation, context);
+    if (!r) {
+        return fail(std::move(r.error()));
+    }
+    check_invariant(r->rank() == 2, "R-symbol should be 2-dimensional");
     return RSymbol{spec, std::move(*spec_permuted), {permutation.begin(), permutation.end()},
-                   std::move(r)};
+                   std::move(*r)};
 }
 
 }  // namespace tavrin

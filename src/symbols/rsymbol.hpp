@@ -8,6 +8,7 @@
 #include "specs/cg_spec.hpp"
 #include "core/call_context.hpp"
 #include "core/error.hpp"
+#include "symbols/symbol_method.hpp"
 #include "tensor/tensor.hpp"
 
 namespace tavrin {
@@ -19,8 +20,10 @@ struct RSymbol {
     Tensor data;  // [om_original, om_permuted]
 };
 
-// Edge k of the permuted specification is edge permutation[k] of spec.
+// Edge k of the permuted specification is edge permutation[k] of spec. Both methods make the
+// same checks in the same order and return the same specification.
 Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation,
-                                CallContext& context);
+                                CallContext& context,
+                                SymbolMethod method = SymbolMethod::Dense);
 
 }  // namespace tavrin

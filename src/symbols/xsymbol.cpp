@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "basis/canonical_basis.hpp"
+#include "recoupling/tree_basis.hpp"
+#include "recoupling/xsymbol_by_recoupling.hpp"
 #include "support/assertion.hpp"
 
 namespace tavrin {
@@ -59,22 +61,22 @@ std::vector<std::size_t> as_axes(const std::vector<std::uint64_t>& values) {
     return {values.begin(), values.end()};
 }
 
-}  // namespace
-
-Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
-                                const Contraction& contraction, CallContext& context) {
+// The checks of the pairs and the specification C, shared by both methods.
+Result<CGSpec> contracted_spec(const CGSpec& spec_a, const CGSpec& spec_b,
+                               const Contraction& contraction) {
     if (auto checked = check_pairs(spec_a, spec_b, contraction); !checked) {
         return fail(std::move(checked.error()));
     }
     std::vector<Edge> edges_c = uncontracted_edges(spec_a, contraction.axes_a());
-    const std::size_t free_a = edges_c.size();
     for (const Edge& edge : uncontracted_edges(spec_b, contraction.axes_b())) {
         edges_c.push_back(edge);
     }
-    auto spec_c = CGSpec::from_edges(std::move(edges_c));
-    if (!spec_c) {
-        return fail(std::move(spec_c.error()));
-    }
+    return CGSpec::from_edges(std::move(edges_c));
+}
+
+Result<Tensor> dense_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
+                             const Contraction& contraction, const CGSpec& spec_c,
+                             CallContext& context) {
     auto basis_a = canonical_basis(spec_a, context);
     if (!basis_a) {
         return fail(std::move(basis_a.error()));
@@ -83,12 +85,13 @@ Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
     if (!basis_b) {
         return fail(std::move(basis_b.error()));
     }
-    auto basis_c = canonical_basis(*spec_c, context);
+    auto basis_c = canonical_basis(spec_c, context);
     if (!basis_c) {
         return fail(std::move(basis_c.error()));
     }
 
     // T: A's free axes, A's OM axis (at free_a), B's free axes, B's OM axis (last).
+    const std::size_t free_a = spec_a.num_external() - contraction.axes_a().size();
     const Tensor t = tensordot(*basis_a, *basis_b, as_axes(contraction.axes_a()),
                                as_axes(contraction.axes_b()));
     std::vector<std::size_t> magnetic_t;
@@ -101,9 +104,39 @@ Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
     for (std::size_t pos = 0; pos + 1 < basis_c->rank(); ++pos) {
         magnetic_c.push_back(pos);
     }
-    Tensor x = tensordot(t, *basis_c, magnetic_t, magnetic_c);
-    check_invariant(x.rank() == 3, "X-symbol should be 3-dimensional");
-    return XSymbol{spec_a, spec_b, std::move(*spec_c), std::move(x)};
+    return tensordot(t, *basis_c, magnetic_t, magnetic_c);
+}
+
+// The errors of the three canonical bases the dense method fetches, in its order, then the
+// moves.
+Result<Tensor> recoupled_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
+                                 const Contraction& contraction, const CGSpec& spec_c,
+                                 CallContext& context) {
+    for (const CGSpec* checked : {&spec_a, &spec_b, &spec_c}) {
+        if (auto shape = recoupling::check_tree_shape(*checked); !shape) {
+            return fail(std::move(shape.error()));
+        }
+    }
+    return recoupling::xsymbol_by_recoupling(spec_a, spec_b, contraction, spec_c, context);
+}
+
+}  // namespace
+
+Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
+                                const Contraction& contraction, CallContext& context,
+                                SymbolMethod method) {
+    auto spec_c = contracted_spec(spec_a, spec_b, contraction);
+    if (!spec_c) {
+        return fail(std::move(spec_c.error()));
+    }
+    auto x = method == SymbolMethod::Dense
+                 ? dense_xsymbol(spec_a, spec_b, contraction, *spec_c, context)
+                 : recoupled_xsymbol(spec_a, spec_b, contraction, *spec_c, context);
+    if (!x) {
+        return fail(std::move(x.error()));
+    }
+    check_invariant(x->rank() == 3, "X-symbol should be 3-dimensional");
+    return XSymbol{spec_a, spec_b, std::move(*spec_c), std::move(*x)};
 }
 
 }  // namespace tavrin

@@ -1,7 +1,7 @@
 """Type information for the tavrin extension module."""
 
 from collections.abc import Sequence
-from typing import SupportsIndex, final
+from typing import Literal, SupportsIndex, final
 
 import numpy as np
 import numpy.typing as npt
@@ -17,6 +17,8 @@ __all__ = [
     "canonical_basis",
     "fs_phase_for_spin",
     "compute_conjugate",
+    "clebsch_gordan",
+    "wigner_6j",
 ]
 
 @final
@@ -75,6 +77,7 @@ class CGSpec:
     def edges(self) -> list[Edge]: ...
     def get_spins(self) -> list[int]: ...
     def get_directions(self) -> list[int]: ...
+    def get_om_configurations(self) -> list[list[int]]: ...
     def with_inverted_axes(self, axes: Sequence[SupportsIndex]) -> CGSpec: ...
     def __eq__(self, other: object, /) -> bool: ...
     def __ne__(self, other: object, /) -> bool: ...
@@ -94,11 +97,34 @@ class Contraction:
     def __hash__(self) -> int: ...
 
 def compute_xsymbol(
-    spec_a: CGSpec, spec_b: CGSpec, contraction: Contraction
+    spec_a: CGSpec,
+    spec_b: CGSpec,
+    contraction: Contraction,
+    *,
+    method: Literal["dense", "recoupling"] = "dense",
 ) -> tuple[npt.NDArray[np.float64], CGSpec]: ...
 def compute_rsymbol(
-    spec: CGSpec, permutation: Sequence[SupportsIndex]
+    spec: CGSpec,
+    permutation: Sequence[SupportsIndex],
+    *,
+    method: Literal["dense", "recoupling"] = "dense",
 ) -> tuple[npt.NDArray[np.float64], CGSpec]: ...
 def canonical_basis(spec: CGSpec) -> npt.NDArray[np.float64]: ...
 def fs_phase_for_spin(spin: Spin) -> float: ...
 def compute_conjugate(spec: CGSpec) -> tuple[float, CGSpec]: ...
+def clebsch_gordan(
+    two_j1: SupportsIndex,
+    two_m1: SupportsIndex,
+    two_j2: SupportsIndex,
+    two_m2: SupportsIndex,
+    two_j: SupportsIndex,
+    two_m: SupportsIndex,
+) -> float: ...
+def wigner_6j(
+    two_j1: SupportsIndex,
+    two_j2: SupportsIndex,
+    two_j3: SupportsIndex,
+    two_j4: SupportsIndex,
+    two_j5: SupportsIndex,
+    two_j6: SupportsIndex,
+) -> float: ...

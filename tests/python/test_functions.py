@@ -1,4 +1,4 @@
-"""The five module functions: calling convention, argument conversion, result types, docs."""
+"""The module functions: calling convention, argument conversion, result types, docs."""
 
 import doctest
 import inspect
@@ -13,14 +13,16 @@ from tavrin import (
     Contraction,
     Spin,
     canonical_basis,
+    clebsch_gordan,
     compute_conjugate,
     compute_rsymbol,
     compute_xsymbol,
     fs_phase_for_spin,
+    wigner_6j,
 )
 
 FUNCTIONS = ["compute_xsymbol", "compute_rsymbol", "canonical_basis", "fs_phase_for_spin",
-             "compute_conjugate"]
+             "compute_conjugate", "clebsch_gordan", "wigner_6j"]
 
 PAIR = spec_of([1, 1])                 # 1/2 in, 1/2 out
 A = spec_of([1, 1, 2])                 # 1/2 in, 1/2 in, 1 out
@@ -52,13 +54,16 @@ ACCEPTED_CALLS = [
     ("compute_rsymbol", (), {"permutation": [1, 0, 2, 3], "spec": FOUR}),
     ("compute_conjugate", (), {"spec": A}),
     ("fs_phase_for_spin", (), {"spin": Spin(1)}),
+    ("clebsch_gordan", (1, 1), {"two_m": 0, "two_j": 0, "two_m2": -1, "two_j2": 1}),
+    ("wigner_6j", (2, 2), {"two_j6": 2, "two_j5": 2, "two_j4": 2, "two_j3": 2}),
 ]
 
 
 @pytest.mark.parametrize("name, args, kwargs", ACCEPTED_CALLS)
 def test_arguments_by_position_or_keyword_give_the_same_result(name, args, kwargs):
     function = getattr(tavrin, name)
-    names = list(inspect.signature(function).parameters)
+    names = [p.name for p in inspect.signature(function).parameters.values()
+             if p.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD]
     positional = args + tuple(kwargs[n] for n in names[len(args):])
     assert _comparable(function(*args, **kwargs)) == _comparable(function(*positional))
 
@@ -229,17 +234,24 @@ DOCSTRINGS = [
     (canonical_basis, "(spec)", "Compute canonical basis data for a coupled gauge tree.",
      ["If the CGSpec has fewer than 2 external edges.",
       "If the computation fails."]),
-    (compute_xsymbol, "(spec_a, spec_b, contraction)",
+    (compute_xsymbol, "(spec_a, spec_b, contraction, *, method='dense')",
      "Compute X-symbol for tensor network contraction.",
      ["If the contraction specification is invalid.",
       "If the computation fails."]),
-    (compute_rsymbol, "(spec, permutation)", "Compute R-symbol for tensor edge permutation.",
+    (compute_rsymbol, "(spec, permutation, *, method='dense')",
+     "Compute R-symbol for tensor edge permutation.",
      ["If the permutation is invalid.", "If the computation fails."]),
     (compute_conjugate, "(spec)",
      "Compute the conjugate CGSpec and the cumulated Frobenius-Schur phase.",
      ["If the conjugated edge configuration is invalid."]),
     (fs_phase_for_spin, "(spin)",
      "Return the Frobenius-Schur phase ``(-1)^{2j}`` for a single spin.", None),
+    (clebsch_gordan, "(two_j1, two_m1, two_j2, two_m2, two_j, two_m)",
+     "Return the Clebsch-Gordan coefficient <j1 m1; j2 m2 | j m>, correctly rounded.",
+     ["If a doubled spin is negative"]),
+    (wigner_6j, "(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6)",
+     "Return the Wigner 6j symbol {j1 j2 j3; j4 j5 j6}, correctly rounded.",
+     ["If a doubled spin is negative or above 20000."]),
 ]
 
 

@@ -139,6 +139,8 @@ METHODS = [
     (CGSpec.om_dimension, "($self)", "Get the outer multiplicity dimension.", False),
     (CGSpec.get_spins, "($self)", "Get the spin values (doubled) for all edges.", False),
     (CGSpec.get_directions, "($self)", "Get the directions for all edges.", False),
+    (CGSpec.get_om_configurations, "($self)",
+     "Get the OM configurations (doubled internal spins) in OM index order.", False),
     (CGSpec.with_inverted_axes, "($self, axes)",
      "Return a new CGSpec with the edge directions at the given axes flipped.", True),
 ]

@@ -1,0 +1,146 @@
+"""R- and X-symbols of spin-1/2 chains: dense against recoupling, side by side.
+
+Run after `pip install .`:  python benchmarks/bench_recoupling.py [--max-dense-n 16]
+
+The specification of the total-spin-0 sector of N spins 1/2 has N incoming spin-1/2 edges and
+one outgoing spin-0 edge; its OM dimension is the Catalan number C(N/2). The symbol timed is the
+R-symbol of the exchange of the two middle sites. Each (method, N) runs in a fresh child process
+so that its peak memory is its own: the dense method twice (cold: empty cache, the basis is built
+and stored; warm: the second call, served from the cache), the recoupling method as the median of
+several calls. The ratio is warm dense over recoupling, the dense method's best case.
+
+The second table joins two chains: A has n incoming spins 1/2 and an outgoing spin 1, B an
+incoming spin 1 and n outgoing spins 1/2; the X-symbol contracts A's spin 1 with B's.
+"""
+
+import argparse
+import json
+import os
+import resource
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+SCRIPT = os.path.abspath(__file__)
+
+
+def singlet_sector(tavrin, n):
+    half = tavrin.Spin(1)
+    edges = [tavrin.Edge.incoming(half)] * n + [tavrin.Edge.outgoing(tavrin.Spin(0))]
+    return tavrin.CGSpec.from_edges(edges)
+
+
+def middle_exchange(n):
+    permutation = list(range(n + 1))
+    i = n // 2 - 1
+    permutation[i], permutation[i + 1] = permutation[i + 1], permutation[i]
+    return permutation
+
+
+def timed(action):
+    start = time.perf_counter()
+    action()
+    return time.perf_counter() - start
+
+
+def joined_chains(tavrin, n):
+    half, one = tavrin.Spin(1), tavrin.Spin(2)
+    a = tavrin.CGSpec.from_edges([tavrin.Edge.incoming(half)] * n + [tavrin.Edge.outgoing(one)])
+    b = tavrin.CGSpec.from_edges([tavrin.Edge.incoming(one)] + [tavrin.Edge.outgoing(half)] * n)
+    return a, b, tavrin.Contraction([n], [0])
+
+
+def child(symbol, method, n, repeats):
+    """Runs in the child process: prints one JSON line with the timings and the peak memory."""
+    import tavrin
+
+    if symbol == "r":
+        spec = singlet_sector(tavrin, n)
+        permutation = middle_exchange(n)
+        result = {"om": spec.om_dimension()}
+
+        def compute(**method_keyword):
+            return tavrin.compute_rsymbol(spec, permutation, **method_keyword)
+    else:
+        a, b, contraction = joined_chains(tavrin, n)
+        _, c = tavrin.compute_xsymbol(a, b, contraction, method="recoupling")
+        result = {"om": [a.om_dimension(), b.om_dimension(), c.om_dimension()]}
+
+        def compute(**method_keyword):
+            return tavrin.compute_xsymbol(a, b, contraction, **method_keyword)
+
+    if method == "dense":
+        with tempfile.TemporaryDirectory() as directory:
+            os.environ["TAVRIN_CACHE_PATH"] = directory
+            result["cold"] = timed(compute)
+            result["warm"] = statistics.median(timed(compute) for _ in range(repeats))
+    else:
+        result["time"] = statistics.median(
+            timed(lambda: compute(method="recoupling")) for _ in range(repeats))
+    result["peak_mib"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+    print(json.dumps(result))
+
+
+def measure(symbol, method, n, repeats):
+    output = subprocess.run(
+        [sys.executable, SCRIPT, "--child", symbol, method, str(n), str(repeats)],
+        check=True, capture_output=True, text=True).stdout
+    return json.loads(output.strip().splitlines()[-1])
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--max-dense-n", type=int, default=16)
+    parser.add_argument("--max-n", type=int, default=18)
+    parser.add_argument("--repeats", type=int, default=7)
+    parser.add_argument("--max-dense-x-n", type=int, default=6)
+    parser.add_argument("--max-x-n", type=int, default=8)
+    parser.add_argument("--child", nargs=4, help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    if args.child:
+        child(args.child[0], args.child[1], int(args.child[2]), int(args.child[3]))
+        return
+
+    header = (f"{'N':>3}{'om_dim':>8}{'2^N':>9}{'dense cold s':>14}{'dense warm s':>14}"
+              f"{'dense MiB':>11}{'recoupling s':>14}{'recoup. MiB':>13}{'warm/recoup.':>14}"
+              f"{'recoup./om':>12}")
+    print(header)
+    print("-" * len(header))
+    for n in range(4, args.max_n + 1, 2):
+        fast = measure("r", "recoupling", n, args.repeats)
+        dense = None
+        if n <= args.max_dense_n:
+            dense = measure("r", "dense", n, 1 if n >= 16 else 3)
+        cells = [f"{n:>3}", f"{fast['om']:>8}", f"{2 ** n:>9}"]
+        if dense:
+            cells += [f"{dense['cold']:>14.4g}", f"{dense['warm']:>14.4g}",
+                      f"{dense['peak_mib']:>11.0f}"]
+        else:
+            cells += [f"{'-':>14}", f"{'-':>14}", f"{'-':>11}"]
+        cells += [f"{fast['time']:>14.4g}", f"{fast['peak_mib']:>13.0f}"]
+        cells.append(f"{dense['warm'] / fast['time']:>14.0f}" if dense else f"{'-':>14}")
+        cells.append(f"{fast['time'] / fast['om'] * 1e6:>10.2f}us")
+        print("".join(cells), flush=True)
+
+    print()
+    header = (f"{'n':>3}{'om a, b, c':>18}{'dense cold s':>14}{'dense warm s':>14}"
+              f"{'recoupling s':>14}{'warm/recoup.':>14}")
+    print(header)
+    print("-" * len(header))
+    for n in range(2, args.max_x_n + 1, 2):
+        fast = measure("x", "recoupling", n, args.repeats)
+        dense = measure("x", "dense", n, 3) if n <= args.max_dense_x_n else None
+        cells = [f"{n:>3}", f"{str(fast['om']):>18}"]
+        if dense:
+            cells += [f"{dense['cold']:>14.4g}", f"{dense['warm']:>14.4g}"]
+        else:
+            cells += [f"{'-':>14}", f"{'-':>14}"]
+        cells.append(f"{fast['time']:>14.4g}")
+        cells.append(f"{dense['warm'] / fast['time']:>14.0f}" if dense else f"{'-':>14}")
+        print("".join(cells), flush=True)
+
+
+if __name__ == "__main__":
+    main()

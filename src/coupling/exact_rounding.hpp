@@ -1,0 +1,27 @@
+// Exact integers (GMP) and the one rounding step shared by the exactly evaluated coefficients.
+#pragma once
+
+#include <gmp.h>
+
+namespace tavrin {
+
+// An owned GMP integer, initialised to zero.
+class BigInt {
+public:
+    BigInt() { mpz_init(value_); }
+    ~BigInt() { mpz_clear(value_); }
+    BigInt(const BigInt&) = delete;
+    BigInt& operator=(const BigInt&) = delete;
+
+    mpz_ptr get() { return value_; }
+    mpz_srcptr get() const { return value_; }
+
+private:
+    mpz_t value_;
+};
+
+// The nearest double (ties to even) to sqrt(numerator / denominator) for positive integers
+// whose quotient lies in (0, 1]; values below the double range round to zero.
+double rounded_sqrt_of_quotient(mpz_srcptr numerator, mpz_srcptr denominator);
+
+}  // namespace tavrin

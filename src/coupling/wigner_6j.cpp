@@ -1,0 +1,159 @@
+// Racah's formula for the 6j symbol,
+//   {j1 j2 j3; j4 j5 j6} = D(j1 j2 j3) D(j1 j5 j6) D(j4 j2 j6) D(j4 j5 j3) S,
+//   D(a b c)^2 = (a+b-c)! (a-b+c)! (-a+b+c)! / (a+b+c+1)!,
+//   S = sum_t (-1)^t (t+1)! / [prod_i (t - alpha_i)! prod_k (beta_k - t)!],
+// with alpha_i the four triad sums and beta_k the three sums of two opposite pairs. S is summed
+// as an exact rational, so the square of the symbol is an exact rational rounded once by its
+// square root; doubles would lose the cancellation of the alternating sum for large spins.
+#include "coupling/wigner_6j.hpp"
+
+#include <gmp.h>
+
+#include <algorithm>
+#include <array>
+#include <mutex>
+#include <unordered_map>
+
+#include "coupling/coupling_rule.hpp"
+#include "coupling/exact_rounding.hpp"
+
+namespace tavrin {
+namespace {
+
+class BigRational {
+public:
+    BigRational() { mpq_init(value_); }
+    ~BigRational() { mpq_clear(value_); }
+    BigRational(const BigRational&) = delete;
+    BigRational& operator=(const BigRational&) = delete;
+    mpq_ptr get() { return value_; }
+
+private:
+    mpq_t value_;
+};
+
+unsigned long as_ulong(std::int64_t n) { return static_cast<unsigned long>(n); }
+
+void multiply_by_factorial(mpz_ptr product, std::int64_t n) {
+    BigInt factorial;
+    mpz_fac_ui(factorial.get(), as_ulong(n));
+    mpz_mul(product, product, factorial.get());
+}
+
+// S as an exact rational. Consecutive terms differ by the factor
+// -(t+2) prod_k (beta_k - t) / prod_i (t + 1 - alpha_i).
+void racah_sum(const std::array<std::int64_t, 4>& alpha, const std::array<std::int64_t, 3>& beta,
+               mpq_ptr sum) {
+    const std::int64_t t_min = *std::max_element(alpha.begin(), alpha.end());
+    const std::int64_t t_max = *std::min_element(beta.begin(), beta.end());
+    BigRational term;
+    BigInt denominator;
+    mpz_fac_ui(mpq_numref(term.get()), as_ulong(t_min + 1));
+    mpz_set_ui(denominator.get(), 1);
+    for (std::int64_t a : alpha) multiply_by_factorial(denominator.get(), t_min - a);
+    for (std::int64_t b : beta) multiply_by_factorial(denominator.get(), b - t_min);
+    mpz_set(mpq_denref(term.get()), denominator.get());
+    mpq_canonicalize(term.get());
+    if (t_min % 2 != 0) mpq_neg(term.get(), term.get());
+    mpq_set_ui(sum, 0, 1);
+    BigRational factor;
+    for (std::int64_t t = t_min;; ++t) {
+        mpq_add(sum, sum, term.get());
+        if (t == t_max) break;
+        mpz_set_si(mpq_numref(factor.get()), -(t + 2));
+        for (std::int64_t b : beta) mpz_mul_ui(mpq_numref(factor.get()), mpq_numref(factor.get()), as_ulong(b - t));
+        mpz_set_ui(mpq_denref(factor.get()), 1);
+        for (std::int64_t a : alpha) mpz_mul_ui(mpq_denref(factor.get()), mpq_denref(factor.get()), as_ulong(t + 1 - a));
+        mpq_canonicalize(factor.get());
+        mpq_mul(term.get(), term.get(), factor.get());
+    }
+}
+
+using SixJKey = std::array<std::int32_t, 6>;
+
+struct SixJKeyHash {
+    std::size_t operator()(const SixJKey& key) const noexcept {
+        std::uint64_t h = 0xcbf29ce484222325ULL;
+        for (std::int32_t v : key) {
+            h ^= static_cast<std::uint32_t>(v);
+            h *= 0x100000001b3ULL;
+        }
+        return static_cast<std::size_t>(h ^ (h >> 32));
+    }
+};
+
+struct SixJMemo {
+    std::mutex lock;
+    std::unordered_map<SixJKey, double, SixJKeyHash> values;
+};
+
+// Created on first use and never destroyed, so it outlives every thread that may call in.
+SixJMemo& six_j_memo() {
+    static SixJMemo* memo = new SixJMemo;
+    return *memo;
+}
+
+}  // namespace
+
+bool six_j_triads_hold(std::int64_t two_j1, std::int64_t two_j2, std::int64_t two_j3,
+                       std::int64_t two_j4, std::int64_t two_j5, std::int64_t two_j6) {
+    return couples(two_j1, two_j2, two_j3) && couples(two_j1, two_j5, two_j6) &&
+           couples(two_j4, two_j2, two_j6) && couples(two_j4, two_j5, two_j3);
+}
+
+double wigner_6j_exact(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
+                       std::int32_t two_j4, std::int32_t two_j5, std::int32_t two_j6) {
+    if (!six_j_triads_hold(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6)) return 0.0;
+    // Every sum below is a sum of doubled spins of one triad or two opposite pairs, hence even.
+    const std::int64_t j1 = two_j1, j2 = two_j2, j3 = two_j3, j4 = two_j4, j5 = two_j5,
+                       j6 = two_j6;
+    const std::array<std::int64_t, 4> alpha{(j1 + j2 + j3) / 2, (j1 + j5 + j6) / 2,
+                                            (j4 + j2 + j6) / 2, (j4 + j5 + j3) / 2};
+    const std::array<std::int64_t, 3> beta{(j1 + j2 + j4 + j5) / 2, (j2 + j3 + j5 + j6) / 2,
+                                           (j3 + j1 + j6 + j4) / 2};
+    BigRational sum;
+    racah_sum(alpha, beta, sum.get());
+    const int sign = mpq_sgn(sum.get());
+    if (sign == 0) return 0.0;
+
+    BigInt numerator;
+    BigInt denominator;
+    mpz_set_ui(numerator.get(), 1);
+    mpz_set_ui(denominator.get(), 1);
+    const std::array<std::array<std::int64_t, 3>, 4> triads{
+        {{j1, j2, j3}, {j1, j5, j6}, {j4, j2, j6}, {j4, j5, j3}}};
+    for (const auto& triad : triads) {
+        // The doubled sums a + b - c etc. are even: halve after forming them.
+        const std::int64_t a = triad[0], b = triad[1], c = triad[2];
+        multiply_by_factorial(numerator.get(), (a + b - c) / 2);
+        multiply_by_factorial(numerator.get(), (a - b + c) / 2);
+        multiply_by_factorial(numerator.get(), (-a + b + c) / 2);
+        multiply_by_factorial(denominator.get(), (a + b + c) / 2 + 1);
+    }
+    BigInt square;
+    mpz_mul(square.get(), mpq_numref(sum.get()), mpq_numref(sum.get()));
+    mpz_mul(numerator.get(), numerator.get(), square.get());
+    mpz_mul(square.get(), mpq_denref(sum.get()), mpq_denref(sum.get()));
+    mpz_mul(denominator.get(), denominator.get(), square.get());
+    const double magnitude = rounded_sqrt_of_quotient(numerator.get(), denominator.get());
+    return sign < 0 ? -magnitude : magnitude;
+}
+
+double wigner_6j(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
+                 std::int32_t two_j4, std::int32_t two_j5, std::int32_t two_j6) {
+    if (!six_j_triads_hold(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6)) return 0.0;
+    const SixJKey key{two_j1, two_j2, two_j3, two_j4, two_j5, two_j6};
+    SixJMemo& memo = six_j_memo();
+    {
+        std::lock_guard guard(memo.lock);
+        if (auto it = memo.values.find(key); it != memo.values.end()) return it->second;
+    }
+    const double value = wigner_6j_exact(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6);
+    {
+        std::lock_guard guard(memo.lock);
+        if (memo.values.size() < kSixJMemoCapacity) memo.values.insert_or_assign(key, value);
+    }
+    return value;
+}
+
+}  // namespace tavrin
