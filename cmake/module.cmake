@@ -32,6 +32,22 @@ target_link_options(tavrin PRIVATE
   "LINKER:--version-script=${CMAKE_CURRENT_SOURCE_DIR}/cmake/exports.map")
 set_target_properties(tavrin PROPERTIES LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/exports.map)
 
+# The C++ runtime goes into the module (hidden behind the export map), so the wheel needs
+# neither a recent libstdc++ nor its symbol versions on the user's system.
+target_link_options(tavrin PRIVATE -static-libstdc++ "LINKER:--gc-sections")
+
+# tavrin.__version__: the one version of pyproject.toml, as scikit-build-core passes it on;
+# read from the file itself when CMake runs on its own.
+if(DEFINED SKBUILD_PROJECT_VERSION_FULL)
+  set(TAVRIN_VERSION "${SKBUILD_PROJECT_VERSION_FULL}")
+else()
+  file(STRINGS "${CMAKE_CURRENT_SOURCE_DIR}/pyproject.toml" TAVRIN_VERSION_LINE
+       REGEX "^version = \"[^\"]+\"$" LIMIT_COUNT 1)
+  string(REGEX REPLACE "^version = \"([^\"]+)\"$" "\\1" TAVRIN_VERSION "${TAVRIN_VERSION_LINE}")
+endif()
+set_property(SOURCE src/module/module.cpp APPEND PROPERTY
+  COMPILE_DEFINITIONS "TAVRIN_VERSION=\"${TAVRIN_VERSION}\"")
+
 install(TARGETS tavrin LIBRARY DESTINATION .)
 
 # Type information: a stub-only package beside the module, found by type checkers and IDEs.
