@@ -18,6 +18,7 @@ set(TAVRIN_MODULE_SOURCES
   src/bindings/module_members.cpp
   src/bindings/numpy_api.cpp
   src/bindings/phase_functions.cpp
+  src/bindings/pickling.cpp
   src/bindings/python_error.cpp
   src/bindings/slice_container.cpp
   src/bindings/spin_type.cpp

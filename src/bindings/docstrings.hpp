@@ -35,6 +35,20 @@ inline constexpr const char* module =
     ">>> spec.om_dimension()\n"
     "2\n";
 
+// Pickling and copying
+
+inline constexpr const char* reduce =
+    "__reduce__($self)\n"
+    "--\n"
+    "\n"
+    "Return how to rebuild this object, for pickle and copy.\n";
+
+inline constexpr const char* reconstruct =
+    "_reconstruct(class_name, state)\n"
+    "--\n"
+    "\n"
+    "Rebuild a tavrin object from what its __reduce__ returned (used by pickle and copy).\n";
+
 // Spin
 
 inline constexpr const char* spin_class =

@@ -6,6 +6,7 @@
 #include "bindings/docstrings.hpp"
 #include "bindings/module_functions.hpp"
 #include "bindings/module_members.hpp"
+#include "bindings/pickling.hpp"
 #include "bindings/python_error.hpp"
 
 namespace {
@@ -31,6 +32,7 @@ void add_functions(PyObject* module) {
 // Not in __all__.
 void add_private_members(PyObject* module) {
     checked_status(PyModule_AddStringConstant(module, "__version__", TAVRIN_VERSION));
+    add_private_function(module, reconstruct_definition());
 }
 
 // Stops at the first failure; the import then fails with its exception.
