@@ -57,6 +57,11 @@ Result<Tensor> load_or_build(const std::vector<std::int32_t>& spins, std::size_t
     if (!built) {
         return built;
     }
+    // Writing a large basis takes as long as building it: a caller who asked to stop meanwhile
+    // does not wait for it.
+    if (context.should_stop()) {
+        return fail(TavrinError::interrupted());
+    }
     if (auto stored = store_cached_basis(spins, *built); !stored) {
         return fail(std::move(stored.error()));
     }
