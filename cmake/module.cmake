@@ -8,6 +8,7 @@ set(TAVRIN_MODULE_SOURCES
   src/bindings/array_conversion.cpp
   src/bindings/basis_functions.cpp
   src/bindings/boundary.cpp
+  src/bindings/cache_functions.cpp
   src/bindings/cg_spec_type.cpp
   src/bindings/contraction_type.cpp
   src/bindings/convert.cpp

@@ -24,7 +24,11 @@ inline constexpr const char* module =
     "The environment variable TAVRIN_CACHE_PATH names the cache directory\n"
     "(default: \".tavrin/\" under the current directory), read at every call. The cache\n"
     "is one SQLite file in it, cgbasis.db, holding the canonical Clebsch-Gordan bases;\n"
-    "deleting it is safe (bases are rebuilt on demand).\n"
+    "deleting it is safe (bases are rebuilt on demand). The command `tavrin cache`\n"
+    "shows, clears, pre-builds and merges caches.\n"
+    "\n"
+    "Computations release the interpreter lock, so other Python threads run meanwhile,\n"
+    "and stop with KeyboardInterrupt on Ctrl-C.\n"
     "\n"
     "Examples\n"
     "--------\n"
@@ -48,6 +52,14 @@ inline constexpr const char* reconstruct =
     "--\n"
     "\n"
     "Rebuild a tavrin object from what its __reduce__ returned (used by pickle and copy).\n";
+
+// The cache tool's view of the cache
+
+inline constexpr const char* cache_database_path =
+    "_cache_database_path()\n"
+    "--\n"
+    "\n"
+    "Return the path of the cache database as TAVRIN_CACHE_PATH names it now.\n";
 
 // Spin
 

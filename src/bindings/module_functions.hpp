@@ -12,4 +12,8 @@ PyMethodDef& compute_rsymbol_definition();
 PyMethodDef& compute_conjugate_definition();
 PyMethodDef& fs_phase_for_spin_definition();
 
+// Private: _cache_database_path(), the database file the basis cache would use now, for the
+// cache tool (it must follow the library's own rules).
+PyMethodDef& cache_database_path_definition();
+
 }  // namespace tavrin::bindings

@@ -33,6 +33,7 @@ void add_functions(PyObject* module) {
 void add_private_members(PyObject* module) {
     checked_status(PyModule_AddStringConstant(module, "__version__", TAVRIN_VERSION));
     add_private_function(module, reconstruct_definition());
+    add_private_function(module, cache_database_path_definition());
 }
 
 // Stops at the first failure; the import then fails with its exception.
