@@ -3,6 +3,7 @@ key, data BLOB), the key being the 2j of every edge as 4-byte little-endian inte
 
 import sqlite3
 import struct
+from collections.abc import Sequence
 from pathlib import Path
 
 import tavrin
@@ -89,27 +90,28 @@ def open_writable(path: Path) -> sqlite3.Connection:
 
 
 def merge_into(target: sqlite3.Connection, source: Path,
-               key: bytes | None = None) -> tuple[int, int, list[tuple[int, ...]]]:
-    """Copies the rows of source (only the one with `key`, if given) that target lacks. A row
-    whose key target already has is never overwritten: if the two differ in any bit, its spins
-    are listed as a conflict. Returns (rows added, rows already present, conflicts)."""
+               keys: Sequence[bytes] | None = None) -> tuple[int, int, list[tuple[int, ...]]]:
+    """Copies the rows of source (only those with the given keys, if any are given) that target
+    lacks, in one transaction. A row whose key target already has is never overwritten: if the
+    two differ in any bit, its spins are listed as a conflict. Returns (rows added, rows already
+    present, conflicts)."""
     open_read_only(source).close()
-    chosen = "1" if key is None else "s.spins = :key"
-    target.execute("ATTACH DATABASE :uri AS source",
-                   {"uri": f"{source.resolve().as_uri()}?mode=ro"})
+    chosen = "1" if keys is None else f"s.spins IN ({', '.join('?' * len(keys))})"
+    parameters = tuple(keys or ())
+    target.execute("ATTACH DATABASE ? AS source", (f"{source.resolve().as_uri()}?mode=ro",))
     try:
         target.execute("BEGIN IMMEDIATE")
         try:
             conflicts = [spins_of_key(row[0]) for row in target.execute(
                 "SELECT s.spins FROM source.cgbasis AS s JOIN main.cgbasis AS t "
-                f"ON s.spins = t.spins WHERE s.data IS NOT t.data AND {chosen}", {"key": key})]
+                f"ON s.spins = t.spins WHERE s.data IS NOT t.data AND {chosen}", parameters)]
             (present,) = target.execute(
                 "SELECT count(*) FROM source.cgbasis AS s JOIN main.cgbasis AS t "
-                f"ON s.spins = t.spins WHERE {chosen}", {"key": key}).fetchone()
+                f"ON s.spins = t.spins WHERE {chosen}", parameters).fetchone()
             before = target.total_changes
             target.execute("INSERT OR IGNORE INTO main.cgbasis (spins, data) "
                            f"SELECT s.spins, s.data FROM source.cgbasis AS s WHERE {chosen}",
-                           {"key": key})
+                           parameters)
             added = target.total_changes - before
             target.execute("COMMIT")
         except BaseException:

@@ -1,11 +1,13 @@
 """tavrin cache prebuild: builds the canonical bases a run will need before it starts, in
-parallel worker processes. Each worker builds into a scratch cache of its own; every finished
-basis is merged into the cache at once, so an interrupted pre-build keeps what it finished and
-workers never wait for each other's writes."""
+parallel worker processes. Bases are built in tasks (a group of small bases, or one large one),
+each into a scratch cache of its own; the main process merges every finished task into the
+cache in one transaction, so an interrupted pre-build keeps what it finished and workers never
+wait for each other's writes."""
 
 import argparse
 import multiprocessing
 import os
+import shutil
 import signal
 import sqlite3
 import sys
@@ -17,13 +19,17 @@ from pathlib import Path
 from tqdm import tqdm
 
 import tavrin
-from tavrin_cli.database import (current_database, merge_into, open_read_only, open_writable,
-                                 size_text, spin_key, spins_text)
+from tavrin_cli.database import (CACHE_FILE_NAME, current_database, merge_into, open_read_only,
+                                 open_writable, size_text, spin_key, spins_text)
 from tavrin_cli.spin_lists import PlannedBasis, canonical_spec, plan
 
 # SQLite stores no value longer than this (its default length limit); the array header adds a
 # little to the basis itself.
 LARGEST_STORABLE = 1_000_000_000 - 1024
+# A task builds at most this many bases, of at most this many bytes together (unless one alone
+# is larger).
+CHUNK_COUNT = 64
+CHUNK_BYTES = 64 * 1024 * 1024
 
 
 def cached_keys(database: Path) -> set[bytes]:
@@ -33,28 +39,48 @@ def cached_keys(database: Path) -> set[bytes]:
         return {row[0] for row in connection.execute("SELECT spins FROM cgbasis")}
 
 
-def start_worker(scratch: str) -> None:
+def start_worker() -> None:
     # Ctrl-C reaches the whole process group: the main process stops the workers itself.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
-    os.environ["TAVRIN_CACHE_PATH"] = os.path.join(scratch, f"worker-{os.getpid()}")
 
 
-def build_in_worker(spins: tuple[int, ...]) -> tuple[tuple[int, ...], str, list[str]]:
-    """Builds one basis into the worker's scratch cache: (spins, scratch database, problems)."""
-    with warnings.catch_warnings(record=True) as caught:
-        warnings.simplefilter("always")
-        try:
-            tavrin.canonical_basis(canonical_spec(spins))
-        except (RuntimeError, MemoryError) as error:
-            return spins, "", [str(error)]
-    return spins, tavrin._cache_database_path(), [str(w.message) for w in caught]
+def build_in_worker(task: tuple[str, list[tuple[int, ...]]]
+                    ) -> tuple[str, list[tuple[int, ...]], dict[tuple[int, ...], str]]:
+    """Builds a chunk of bases into a scratch cache of its own (a directory). Returns the
+    directory, the chunk, and what went wrong with each basis that went wrong."""
+    directory, chunk = task
+    os.environ["TAVRIN_CACHE_PATH"] = directory
+    problems = {}
+    for spins in chunk:
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            try:
+                tavrin.canonical_basis(canonical_spec(spins))
+            except (RuntimeError, MemoryError) as error:
+                caught.append(warnings.WarningMessage(error, type(error), "", 0))
+        if caught:
+            problems[spins] = "; ".join(str(w.message) for w in caught)
+    return directory, chunk, problems
 
 
-def forget_in_scratch(scratch_database: str, key: bytes) -> None:
-    """Keeps a worker's scratch cache small once its basis has been merged."""
-    with closing(sqlite3.connect(scratch_database, timeout=120.0)) as connection:
-        connection.execute("DELETE FROM cgbasis WHERE spins = ?", (key,))
-        connection.commit()
+def chunks(todo: list[PlannedBasis]) -> list[list[PlannedBasis]]:
+    """Small bases travel in groups, so that the cost of a task and of merging it into the cache
+    (a transaction, with its disk flushes) is shared by many; large bases go alone."""
+    groups: list[list[PlannedBasis]] = []
+    for item in todo:  # largest first
+        if groups and len(groups[-1]) < CHUNK_COUNT and \
+                sum(i.size for i in groups[-1]) + item.size <= CHUNK_BYTES:
+            groups[-1].append(item)
+        else:
+            groups.append([item])
+    return groups
+
+
+def scratch_root() -> str | None:
+    """Each task's scratch cache goes to memory where the system offers a memory file system: its
+    bases pass through it once, and it is removed as soon as they are merged."""
+    shared_memory = "/dev/shm"
+    return shared_memory if os.access(shared_memory, os.W_OK | os.X_OK) else None
 
 
 def describe(todo: list[PlannedBasis], cached: int, too_large: list[PlannedBasis],
@@ -66,7 +92,7 @@ def describe(todo: list[PlannedBasis], cached: int, too_large: list[PlannedBasis
     if todo:
         largest = max(todo, key=lambda item: item.size)
         print(f"largest:  spins (2j) {spins_text(largest.spins)}, {size_text(largest.size)}; "
-              f"{jobs} workers need up to {size_text(2 * jobs * largest.size)} of memory")
+              f"{jobs} workers need about {size_text(3 * jobs * largest.size)} of memory")
     for item in too_large:
         print(f"skipped:  spins (2j) {spins_text(item.spins)}: {size_text(item.size)} "
               f"is more than one cache row can hold")
@@ -100,19 +126,19 @@ def build_all(todo: list[PlannedBasis], database: Path, jobs: int) -> list[tuple
     failures = []
     done = 0
     context = multiprocessing.get_context("spawn")
-    with (tempfile.TemporaryDirectory(prefix="tavrin-prebuild-") as scratch,
+    with (tempfile.TemporaryDirectory(prefix="tavrin-prebuild-", dir=scratch_root()) as scratch,
           closing(open_writable(database)) as target,
-          context.Pool(jobs, initializer=start_worker, initargs=(scratch,)) as pool,
-          tqdm(total=sum(sizes.values()), unit="B", unit_scale=True, unit_divisor=1024,
-               desc="building", disable=None) as progress):
+          context.Pool(jobs, initializer=start_worker) as pool,
+          tqdm(total=sum(sizes.values()), unit="B", unit_scale=True,
+               unit_divisor=1024, desc="building", disable=None) as progress):
         try:
-            for spins, scratch_database, problems in pool.imap_unordered(
-                    build_in_worker, [item.spins for item in todo]):
-                problem = merge_built(target, spins, scratch_database, problems)
-                if problem:
-                    failures.append((spins, problem))
-                done += 1
-                progress.update(sizes[spins])
+            tasks = [(os.path.join(scratch, f"task-{number}"), [item.spins for item in task])
+                     for number, task in enumerate(chunks(todo))]
+            for directory, built, problems in pool.imap_unordered(build_in_worker, tasks):
+                failures += merge_built(target, built, Path(directory), problems)
+                shutil.rmtree(directory, ignore_errors=True)
+                done += len(built)
+                progress.update(sum(sizes[spins] for spins in built))
         except KeyboardInterrupt:
             pool.terminate()
             progress.close()
@@ -121,15 +147,17 @@ def build_all(todo: list[PlannedBasis], database: Path, jobs: int) -> list[tuple
     return failures
 
 
-def merge_built(target: sqlite3.Connection, spins: tuple[int, ...], scratch_database: str,
-                problems: list[str]) -> str:
-    """Moves one worker's basis into the cache; returns what went wrong, or "" if it is there."""
-    key = spin_key(spins)
-    if scratch_database and Path(scratch_database).exists():
-        _, _, conflicts = merge_into(target, Path(scratch_database), key)
-        forget_in_scratch(scratch_database, key)
-        if conflicts:
-            return "differs from the basis already in the cache, which was kept"
-    if target.execute("SELECT 1 FROM cgbasis WHERE spins = ?", (key,)).fetchone() is None:
-        return "; ".join(problems) or "not stored"
-    return ""
+def merge_built(target: sqlite3.Connection, built: list[tuple[int, ...]], directory: Path,
+                problems: dict[tuple[int, ...], str]) -> list[tuple[tuple[int, ...], str]]:
+    """Copies one task's bases into the cache; returns those that are not there, with why."""
+    keys = [spin_key(spins) for spins in built]
+    conflicts: list[tuple[int, ...]] = []
+    if (directory / CACHE_FILE_NAME).exists():
+        _, _, conflicts = merge_into(target, directory / CACHE_FILE_NAME, keys)
+    stored = {row[0] for row in target.execute(
+        f"SELECT spins FROM cgbasis WHERE spins IN ({', '.join('?' * len(keys))})", keys)}
+    failures = [(spins, "differs from the basis already in the cache, which was kept")
+                for spins in conflicts]
+    failures += [(spins, problems.get(spins, "not stored"))
+                 for spins, key in zip(built, keys) if key not in stored]
+    return failures
