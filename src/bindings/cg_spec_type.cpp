@@ -6,6 +6,7 @@
 #include "bindings/convert.hpp"
 #include "bindings/created_once.hpp"
 #include "bindings/docstrings.hpp"
+#include "bindings/pickling.hpp"
 #include "bindings/slots.hpp"
 #include "support/bytes_and_text.hpp"
 
@@ -46,6 +47,9 @@ Py_hash_t cg_spec_hash(const CGSpec& spec) {
     return siphash_python_hash(bytes);
 }
 
+// (edges,): the configurations follow from the spins and are enumerated again.
+PyRef cg_spec_state(const CGSpec& spec) { return state_tuple(spec.edges()); }
+
 PyMethodDef cg_spec_methods[] = {
     {"from_edges", as_method(cg_spec_from_edges), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
      docs::cg_spec_from_edges},
@@ -60,6 +64,7 @@ PyMethodDef cg_spec_methods[] = {
      docs::cg_spec_get_om_configurations},
     {"with_inverted_axes", as_method(cg_spec_with_inverted_axes), METH_VARARGS | METH_KEYWORDS,
      docs::cg_spec_with_inverted_axes},
+    {"__reduce__", reduce_method<CGSpec, cg_spec_state>, METH_NOARGS, docs::reduce},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,24 +1,74 @@
-// Running one library computation for an entry point: the call context it carries, the warnings
-// it reports afterwards, and its result or error.
+// Running one library computation for an entry point: the call context it carries, the
+// interpreter lock released while it runs, Ctrl-C, the warnings it reports afterwards, and its
+// result or error.
 #pragma once
+
+#include <Python.h>
 
 #include <type_traits>
 #include <utility>
 
 #include "bindings/boundary.hpp"
+#include "bindings/py_ref.hpp"
+#include "bindings/python_error.hpp"
 #include "bindings/warnings.hpp"
 #include "core/call_context.hpp"
 
 namespace tavrin::bindings {
 
-// Calls compute(context) with a fresh call context, reports the warnings it collected as Python
-// warnings, and returns the value of its result; the error is thrown for the boundary.
+// The interpreter lock released for the lifetime of this object, and taken again briefly
+// by `with_lock`. Other Python threads run meanwhile; the library's own locks guard its shared
+// state, and none of them is held while the interpreter lock is awaited.
+class InterpreterLockReleased {
+public:
+    InterpreterLockReleased() noexcept : state_(PyEval_SaveThread()) {}
+    ~InterpreterLockReleased() { PyEval_RestoreThread(state_); }
+    InterpreterLockReleased(const InterpreterLockReleased&) = delete;
+    InterpreterLockReleased& operator=(const InterpreterLockReleased&) = delete;
+
+    // Runs body (noexcept) with the interpreter lock held.
+    template <class Body>
+    auto with_lock(Body&& body) noexcept {
+        static_assert(std::is_nothrow_invocable_v<Body>);
+        PyEval_RestoreThread(state_);
+        auto result = std::forward<Body>(body)();
+        state_ = PyEval_SaveThread();
+        return result;
+    }
+
+private:
+    PyThreadState* state_;
+};
+
+// Calls compute(context) with the interpreter lock released. The context's stop request
+// (asked at most every CallContext::kStopCheckInterval) takes the lock back for a moment and
+// runs the signal handlers: a handler's exception (KeyboardInterrupt on Ctrl-C) is kept and
+// the computation told to stop; it then returns Interrupted without storing anything
+// half-built, and the kept exception is raised. Otherwise the warnings the computation
+// collected are reported as Python warnings and the value of its result returned; its error
+// is thrown for the boundary. compute must not touch Python objects.
 template <class Compute>
 auto run_computation(Compute&& compute) {
-    CallContext context;
-    auto result = std::forward<Compute>(compute)(context);
-    report_warnings(context.warnings());
-    return take(std::move(result));
+    PyRef signal_exception;
+    auto result = [&] {
+        InterpreterLockReleased released;
+        CallContext context([&] {
+            return released.with_lock([&]() noexcept {
+                if (PyErr_CheckSignals() == 0) return false;
+                signal_exception = fetch_pending_exception();
+                return true;
+            });
+        });
+        auto outcome = std::forward<Compute>(compute)(context);
+        return std::pair(std::move(outcome), context.warnings());
+    }();
+    if (signal_exception) {
+        // Raised even if the computation got to its end: the interrupt is not lost.
+        restore_pending_exception(std::move(signal_exception));
+        throw_python_error();
+    }
+    report_warnings(result.second);
+    return take(std::move(result.first));
 }
 
 }  // namespace tavrin::bindings

@@ -6,6 +6,7 @@
 #include "bindings/convert.hpp"
 #include "bindings/created_once.hpp"
 #include "bindings/docstrings.hpp"
+#include "bindings/pickling.hpp"
 #include "bindings/slots.hpp"
 #include "support/bytes_and_text.hpp"
 
@@ -41,6 +42,16 @@ Py_hash_t contraction_hash(const Contraction& contraction) {
     return siphash_python_hash(bytes);
 }
 
+// (axes_a, axes_b)
+PyRef contraction_state(const Contraction& contraction) {
+    return state_tuple(contraction.axes_a(), contraction.axes_b());
+}
+
+PyMethodDef contraction_methods[] = {
+    {"__reduce__", reduce_method<Contraction, contraction_state>, METH_NOARGS, docs::reduce},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef contraction_properties[] = {
     {"axes_a", read_property<Contraction, &Contraction::axes_a>, nullptr,
      docs::contraction_axes_a, nullptr},
@@ -57,6 +68,7 @@ PyType_Slot contraction_slots[] = {
     {Py_tp_str, as_slot(text_slot<Contraction, contraction_repr>)},
     {Py_tp_hash, as_slot(hash_slot<Contraction, contraction_hash>)},
     {Py_tp_richcompare, as_slot(richcompare_slot<Contraction, false>)},
+    {Py_tp_methods, contraction_methods},
     {Py_tp_getset, contraction_properties},
     {0, nullptr},
 };

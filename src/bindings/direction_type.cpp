@@ -6,6 +6,7 @@
 #include "bindings/convert.hpp"
 #include "bindings/created_once.hpp"
 #include "bindings/docstrings.hpp"
+#include "bindings/pickling.hpp"
 #include "bindings/slots.hpp"
 
 namespace tavrin::bindings {
@@ -27,6 +28,9 @@ std::string direction_repr(const Direction& direction) {
 // The sign, with -1 (Python's error value for hashes) replaced by -2.
 Py_hash_t direction_hash(const Direction& direction) { return direction.is_incoming() ? 1 : -2; }
 
+// (sign,)
+PyRef direction_state(const Direction& direction) { return state_tuple(direction.sign()); }
+
 PyMethodDef direction_methods[] = {
     {"incoming", static_factory<&Direction::incoming>, METH_NOARGS | METH_STATIC,
      docs::direction_incoming},
@@ -40,6 +44,7 @@ PyMethodDef direction_methods[] = {
      docs::direction_is_incoming},
     {"is_outgoing", read_method<Direction, &Direction::is_outgoing>, METH_NOARGS,
      docs::direction_is_outgoing},
+    {"__reduce__", reduce_method<Direction, direction_state>, METH_NOARGS, docs::reduce},
     {nullptr, nullptr, 0, nullptr},
 };
 

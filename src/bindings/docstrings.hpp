@@ -22,11 +22,13 @@ inline constexpr const char* module =
     "Configuration\n"
     "-------------\n"
     "The environment variable TAVRIN_CACHE_PATH names the cache directory\n"
-    "(default: \".tavrin/\"). Cache files:\n"
+    "(default: \".tavrin/\" under the current directory), read at every call. The cache\n"
+    "is one SQLite file in it, cgbasis.db, holding the canonical Clebsch-Gordan bases;\n"
+    "deleting it is safe (bases are rebuilt on demand). The command `tavrin cache`\n"
+    "shows, clears, pre-builds and merges caches.\n"
     "\n"
-    "- cgbasis.db: canonical Clebsch-Gordan bases\n"
-    "- xsymbol.db: X-symbols\n"
-    "- rsymbol.db: R-symbols\n"
+    "Computations release the interpreter lock, so other Python threads run meanwhile,\n"
+    "and stop with KeyboardInterrupt on Ctrl-C.\n"
     "\n"
     "Examples\n"
     "--------\n"
@@ -36,6 +38,28 @@ inline constexpr const char* module =
     ">>> spec = tavrin.CGSpec.from_edges(edges)\n"
     ">>> spec.om_dimension()\n"
     "2\n";
+
+// Pickling and copying
+
+inline constexpr const char* reduce =
+    "__reduce__($self)\n"
+    "--\n"
+    "\n"
+    "Return how to rebuild this object, for pickle and copy.\n";
+
+inline constexpr const char* reconstruct =
+    "_reconstruct(class_name, state)\n"
+    "--\n"
+    "\n"
+    "Rebuild a tavrin object from what its __reduce__ returned (used by pickle and copy).\n";
+
+// The cache tool's view of the cache
+
+inline constexpr const char* cache_database_path =
+    "_cache_database_path()\n"
+    "--\n"
+    "\n"
+    "Return the path of the cache database as TAVRIN_CACHE_PATH names it now.\n";
 
 // Spin
 

@@ -6,6 +6,7 @@
 #include "bindings/convert.hpp"
 #include "bindings/created_once.hpp"
 #include "bindings/docstrings.hpp"
+#include "bindings/pickling.hpp"
 #include "bindings/slots.hpp"
 #include "support/bytes_and_text.hpp"
 
@@ -42,6 +43,9 @@ Py_hash_t edge_hash(const Edge& edge) {
     return siphash_python_hash(bytes);
 }
 
+// (2j, sign)
+PyRef edge_state(const Edge& edge) { return state_tuple(edge.j.twice(), edge.dir.sign()); }
+
 PyMethodDef edge_methods[] = {
     {"incoming", as_method(edge_incoming),
      METH_VARARGS | METH_KEYWORDS | METH_STATIC, docs::edge_incoming},
@@ -49,6 +53,7 @@ PyMethodDef edge_methods[] = {
      METH_VARARGS | METH_KEYWORDS | METH_STATIC, docs::edge_outgoing},
     {"is_incoming", read_method<Edge, &Edge::is_incoming>, METH_NOARGS, docs::edge_is_incoming},
     {"is_outgoing", read_method<Edge, &Edge::is_outgoing>, METH_NOARGS, docs::edge_is_outgoing},
+    {"__reduce__", reduce_method<Edge, edge_state>, METH_NOARGS, docs::reduce},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -14,4 +14,8 @@ PyMethodDef& fs_phase_for_spin_definition();
 PyMethodDef& clebsch_gordan_definition();
 PyMethodDef& wigner_6j_definition();
 
+// Private: _cache_database_path(), the database file the basis cache would use now, for the
+// cache tool (it must follow the library's own rules).
+PyMethodDef& cache_database_path_definition();
+
 }  // namespace tavrin::bindings

@@ -28,6 +28,11 @@ void add_member(PyObject* module, const char* name, PyObject* member) {
     checked_status(PyList_Append(all_list(module).get(), name_text.get()));
 }
 
+PyRef bound_function(PyObject* module, PyMethodDef& definition) {
+    PyRef module_name = checked(PyModule_GetNameObject(module));
+    return checked(PyCMethod_New(&definition, module, module_name.get(), nullptr));
+}
+
 }  // namespace
 
 void add_class(PyObject* module, const char* name, PyTypeObject* type) {
@@ -35,9 +40,12 @@ void add_class(PyObject* module, const char* name, PyTypeObject* type) {
 }
 
 void add_function(PyObject* module, PyMethodDef& definition) {
-    PyRef module_name = checked(PyModule_GetNameObject(module));
-    PyRef function = checked(PyCMethod_New(&definition, module, module_name.get(), nullptr));
-    add_member(module, definition.ml_name, function.get());
+    add_member(module, definition.ml_name, bound_function(module, definition).get());
+}
+
+void add_private_function(PyObject* module, PyMethodDef& definition) {
+    checked_status(PyModule_AddObjectRef(module, definition.ml_name,
+                                         bound_function(module, definition).get()));
 }
 
 }  // namespace tavrin::bindings

@@ -15,7 +15,16 @@ constexpr int descr_from_type_entry = 45;
 constexpr int new_from_descr_entry = 94;
 constexpr int set_base_object_entry = 282;
 
-PyRef import(const char* name) { return checked(PyImport_ImportModule(name)); }
+// An import of NumPy failed; its own exception is pending and goes to the caller as it is.
+struct NumpyImportFailed {};
+
+PyRef import(const char* name) {
+    PyObject* module = PyImport_ImportModule(name);
+    if (module == nullptr) {
+        throw NumpyImportFailed{};
+    }
+    return PyRef::steal(module);
+}
 
 PyRef attribute(PyObject* object, const char* name) {
     return checked(PyObject_GetAttrString(object, name));
@@ -63,6 +72,9 @@ NumpyApi read_table(void** table) {
     };
 }
 
+// Exceptions of NumPy's imports (a KeyboardInterrupt during the first import, a broken
+// installation's ImportError) and any exception that is not an Exception propagate unchanged;
+// a NumPy that imports but offers no usable API table is an internal fault.
 NumpyApi look_up_numpy_api() {
     try {
         PyRef capsule = array_api_capsule();
@@ -76,7 +88,12 @@ NumpyApi look_up_numpy_api() {
         }
         capsule.release();  // the table lives inside NumPy, which stays loaded
         return read_table(table);
+    } catch (const NumpyImportFailed&) {
+        throw_python_error();
     } catch (const PythonErrorSet&) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) {
+            throw;
+        }
         throw_internal_fault_from_pending("Failed to access NumPy array API capsule");
     }
 }

@@ -6,6 +6,7 @@
 #include "bindings/convert.hpp"
 #include "bindings/created_once.hpp"
 #include "bindings/docstrings.hpp"
+#include "bindings/pickling.hpp"
 #include "bindings/slots.hpp"
 
 namespace tavrin::bindings {
@@ -26,6 +27,9 @@ std::string spin_str(const Spin& spin) { return spin.to_string(); }
 // 2j itself: never -1, since 2j >= 0.
 Py_hash_t spin_hash(const Spin& spin) { return spin.twice(); }
 
+// (2j,)
+PyRef spin_state(const Spin& spin) { return state_tuple(spin.twice()); }
+
 PyMethodDef spin_methods[] = {
     {"value", read_method<Spin, &Spin::value>, METH_NOARGS, docs::spin_value},
     {"twice", read_method<Spin, &Spin::twice>, METH_NOARGS, docs::spin_twice},
@@ -33,6 +37,7 @@ PyMethodDef spin_methods[] = {
     {"is_integer", read_method<Spin, &Spin::is_integer>, METH_NOARGS, docs::spin_is_integer},
     {"is_half_integer", read_method<Spin, &Spin::is_half_integer>, METH_NOARGS,
      docs::spin_is_half_integer},
+    {"__reduce__", reduce_method<Spin, spin_state>, METH_NOARGS, docs::reduce},
     {nullptr, nullptr, 0, nullptr},
 };
 

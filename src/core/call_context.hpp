@@ -37,7 +37,9 @@ public:
     const std::vector<Warning>& warnings() const { return warnings_; }
 
     // Cheap enough for every pass of a long loop; a loop that sees true returns
-    // TavrinError::interrupted() without storing anything half-built.
+    // TavrinError::interrupted() without storing anything half-built. Never call it with one
+    // of the library's locks held: from Python, the stop request waits for the interpreter
+    // lock, which a thread waiting for that library lock may hold.
     bool should_stop();
 
 private:

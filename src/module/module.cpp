@@ -6,6 +6,8 @@
 #include "bindings/docstrings.hpp"
 #include "bindings/module_functions.hpp"
 #include "bindings/module_members.hpp"
+#include "bindings/pickling.hpp"
+#include "bindings/python_error.hpp"
 
 namespace {
 
@@ -29,11 +31,19 @@ void add_functions(PyObject* module) {
     add_function(module, wigner_6j_definition());
 }
 
+// Not in __all__.
+void add_private_members(PyObject* module) {
+    checked_status(PyModule_AddStringConstant(module, "__version__", TAVRIN_VERSION));
+    add_private_function(module, reconstruct_definition());
+    add_private_function(module, cache_database_path_definition());
+}
+
 // Stops at the first failure; the import then fails with its exception.
 int exec_module(PyObject* module) noexcept {
     return guarded(-1, [&] {
         add_classes(module);
         add_functions(module);
+        add_private_members(module);
         return 0;
     });
 }

@@ -6,6 +6,8 @@ from typing import Literal, SupportsIndex, final
 import numpy as np
 import numpy.typing as npt
 
+__version__: str
+
 __all__ = [
     "Direction",
     "Spin",

@@ -119,8 +119,6 @@ def fake_numpy(root, files):
 
 
 FAKE_NUMPYS = {
-    "raises-on-import": ({"numpy/__init__.py": "raise ImportError('numpy is broken here')"},
-                         "numpy is broken here"),
     "bad-version": ({"numpy/__init__.py": "__version__ = 'not a version'",
                      "numpy/lib/__init__.py": """
                          class NumpyVersion:
@@ -162,29 +160,66 @@ def test_unusable_numpy_is_an_internal_fault(tmp_path, files, detail):
     assert conjugate == "conjugate|1.0"
 
 
-def test_missing_numpy_is_an_internal_fault_and_is_looked_up_again_later():
-    result = run_python(
-        """
-        import sys
+# Each obstacle is set up before tavrin's first array and removed by `clear()` afterwards.
+FAILED_NUMPY_IMPORTS = {
+    "interrupted": ("""
+        import os, signal, time
+        class InterruptNumpyImport:
+            def find_spec(self, name, path=None, target=None):
+                if name == "numpy":
+                    os.kill(os.getpid(), signal.SIGINT)
+                    time.sleep(5)
+                return None
+        sys.meta_path.insert(0, InterruptNumpyImport())
+        def clear():
+            del sys.meta_path[0]
+        """, "KeyboardInterrupt"),
+    "missing": ("""
         sys.modules["numpy"] = None
-        import tavrin
-        spec = tavrin.CGSpec.from_edges([tavrin.Edge.incoming(tavrin.Spin(2)),
-                                         tavrin.Edge.outgoing(tavrin.Spin(2))])
-        for attempt in range(2):
+        def clear():
+            del sys.modules["numpy"]
+        """, "ModuleNotFoundError"),
+    "raises-on-import": ("""
+        class BrokenNumpy:
+            def find_spec(self, name, path=None, target=None):
+                if name == "numpy":
+                    raise ImportError("numpy is broken here")
+        sys.meta_path.insert(0, BrokenNumpy())
+        def clear():
+            del sys.meta_path[0]
+        """, "ImportError"),
+    "other-error-in-a-submodule": ("""
+        class BrokenCore:
+            def find_spec(self, name, path=None, target=None):
+                if name in ("numpy.core.multiarray", "numpy._core.multiarray"):
+                    raise RuntimeError("cannot load the core")
+        sys.meta_path.insert(0, BrokenCore())
+        def clear():
+            del sys.meta_path[0]
+        """, "RuntimeError"),
+}
+
+
+@pytest.mark.parametrize("obstacle, exception", FAILED_NUMPY_IMPORTS.values(),
+                         ids=FAILED_NUMPY_IMPORTS.keys())
+def test_exceptions_of_numpy_imports_propagate_and_the_lookup_is_retried(obstacle, exception):
+    result = run_python(
+        "import sys\n" + textwrap.dedent(obstacle) + textwrap.dedent(
+            """
+            import tavrin
+            spec = tavrin.CGSpec.from_edges([tavrin.Edge.incoming(tavrin.Spin(2)),
+                                             tavrin.Edge.outgoing(tavrin.Spin(2))])
             try:
                 tavrin.canonical_basis(spec)
-            except BaseException as fault:
-                print(type(fault).__name__, fault, sep="|")
-        del sys.modules["numpy"]
-        print(tavrin.canonical_basis(spec).shape)
-        """
+            except BaseException as error:
+                print(type(error).__name__, error.__cause__ is None, sep="|")
+            clear()
+            print(tavrin.canonical_basis(spec).shape)
+            """
+        )
     )
     assert result.returncode == 0, result.stderr
-    lines = result.stdout.splitlines()
-    assert len(lines) == 3
-    for line in lines[:2]:
-        assert line.startswith("InternalFault|Failed to access NumPy array API capsule: ")
-    assert lines[2] == "(3, 3, 1)"
+    assert result.stdout.splitlines() == [f"{exception}|True", "(3, 3, 1)"]
 
 
 def test_first_arrays_made_on_many_threads_at_once():

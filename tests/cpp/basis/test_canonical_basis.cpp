@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "basis/canonical_basis.hpp"
+#include "cache/basis_cache.hpp"
 #include "cache/npy_blob.hpp"
 #include "test_support.hpp"
 
@@ -87,6 +88,21 @@ TEST_F(CacheDirectory, OtherDirectionsAreServedFromTheCacheWithPhases) {
     first.reverse_axis(0);
     first.scale_slice(0, 0, -1.0);
     EXPECT_EQ(flipped, first);
+}
+
+// A stop requested once a basis is built (two edges: the first check is the one before storing)
+// or while it is built: the call is interrupted and nothing is stored.
+TEST_F(CacheDirectory, StopRequestedBeforeStoringStoresNothing) {
+    for (const std::vector<std::int32_t>& spins : {std::vector<std::int32_t>{2, 2},
+                                                    std::vector<std::int32_t>{2, 2, 2, 2}}) {
+        CallContext stopping([] { return true; });
+        auto basis = canonical_basis(spec_of(spins, std::vector<int>(spins.size(), 1)), stopping);
+        ASSERT_FALSE(basis);
+        EXPECT_EQ(basis.error().kind(), ErrorKind::Interrupted);
+        auto stored = load_cached_basis(spins);
+        ASSERT_TRUE(stored);
+        EXPECT_FALSE(stored->has_value());
+    }
 }
 
 // Orthonormality of the OM slices for several spin lists and direction patterns.

@@ -1,0 +1,135 @@
+"""Long calls: another thread's progress during a cold basis build, how fast Ctrl-C stops one,
+and pre-building a run's bases with `tavrin cache prebuild` against the serial loop a user would
+write instead.
+
+Run after `pip install .`:  python benchmarks/bench_long_calls.py [--repeats N] [--jobs N]
+"""
+
+import argparse
+import os
+import random
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+import tavrin
+from tavrin import CGSpec, Edge, Spin
+
+LONG_BUILD = [2] * 10  # 285 MB, 603 configurations
+PREBUILD_SPINS, PREBUILD_EDGES = "1-2", "2-9"
+TICK = 0.01
+
+
+def spec(spins):
+    edges = [Edge.incoming(Spin(s)) for s in spins[:-1]] + [Edge.outgoing(Spin(spins[-1]))]
+    return CGSpec.from_edges(edges)
+
+
+def fresh_cache():
+    os.environ["TAVRIN_CACHE_PATH"] = tempfile.mkdtemp(prefix="tavrin-bench-")
+
+
+def build_with_ticker(spins):
+    """(seconds, ticks of a thread that wakes every TICK seconds during the call)."""
+    ticks, done = [], threading.Event()
+
+    def ticker():
+        while not done.is_set():
+            ticks.append(time.perf_counter())
+            time.sleep(TICK)
+
+    thread = threading.Thread(target=ticker)
+    thread.start()
+    time.sleep(5 * TICK)
+    fresh_cache()
+    start = time.perf_counter()
+    tavrin.canonical_basis(spec(spins))
+    end = time.perf_counter()
+    done.set()
+    thread.join()
+    return end - start, sum(start < t < end for t in ticks)
+
+
+def build_alone(spins):
+    fresh_cache()
+    start = time.perf_counter()
+    tavrin.canonical_basis(spec(spins))
+    return time.perf_counter() - start
+
+
+def interrupt_latency(spins, delay):
+    """Seconds from SIGINT to KeyboardInterrupt, SIGINT sent `delay` s into a cold build."""
+    fresh_cache()
+    sent = []
+
+    def interrupt():
+        sent.append(time.perf_counter())
+        os.kill(os.getpid(), signal.SIGINT)
+
+    timer = threading.Timer(delay, interrupt)
+    timer.start()
+    try:
+        tavrin.canonical_basis(spec(spins))
+    except KeyboardInterrupt:
+        return time.perf_counter() - sent[0]
+    timer.cancel()
+    time.sleep(2 * TICK)
+    return None
+
+
+def serial_loop(lists):
+    fresh_cache()
+    start = time.perf_counter()
+    for spins in lists:
+        tavrin.canonical_basis(spec(spins))
+    return time.perf_counter() - start
+
+
+def prebuild(jobs):
+    fresh_cache()
+    start = time.perf_counter()
+    subprocess.run([sys.executable, "-m", "tavrin_cli", "cache", "prebuild", "--spins",
+                    PREBUILD_SPINS, "--edges", PREBUILD_EDGES, "--jobs", str(jobs)],
+                   check=True, capture_output=True)
+    return time.perf_counter() - start
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--repeats", type=int, default=3)
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1)
+    args = parser.parse_args()
+
+    alone = statistics.median(build_alone(LONG_BUILD) for _ in range(args.repeats))
+    runs = [build_with_ticker(LONG_BUILD) for _ in range(args.repeats)]
+    seconds = statistics.median(r[0] for r in runs)
+    ticks = statistics.median(r[1] for r in runs)
+    print(f"cold build of {len(LONG_BUILD)} x 2j={LONG_BUILD[0]}: {alone:.2f} s alone, "
+          f"{seconds:.2f} s beside a ticking thread (ratio {seconds / alone:.2f})")
+    print(f"  ticks of the other thread: {ticks:.0f} of at most {seconds / TICK:.0f} "
+          f"({ticks * TICK / seconds:.0%})")
+
+    random.seed(1)
+    latencies = [interrupt_latency(LONG_BUILD, random.uniform(0.05, 0.5 * alone))
+                 for _ in range(4 * args.repeats)]
+    measured = sorted(x for x in latencies if x is not None)
+    if measured:
+        print(f"Ctrl-C during the build: median {1e3 * statistics.median(measured):.0f} ms, "
+              f"max {1e3 * measured[-1]:.0f} ms over {len(measured)} interrupts")
+
+    from tavrin_cli.spin_lists import doubled_spins, edge_counts, plan
+    lists = [p.spins for p in plan(doubled_spins(PREBUILD_SPINS), edge_counts(PREBUILD_EDGES), [])]
+    serial = statistics.median(serial_loop(lists) for _ in range(args.repeats))
+    print(f"pre-building {len(lists)} bases (--spins {PREBUILD_SPINS} --edges {PREBUILD_EDGES}):")
+    print(f"  serial loop in one process   {serial:7.2f} s   1.00")
+    for jobs in sorted({1, args.jobs}):
+        parallel = statistics.median(prebuild(jobs) for _ in range(args.repeats))
+        print(f"  tavrin cache prebuild -j {jobs:<3} {parallel:7.2f} s   {serial / parallel:.2f}")
+
+
+if __name__ == "__main__":
+    main()
