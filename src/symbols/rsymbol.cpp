@@ -4,6 +4,7 @@
 
 #include "basis/canonical_basis.hpp"
 #include "support/assertion.hpp"
+#include "symbols/rsymbol_blocks.hpp"
 
 namespace tavrin {
 
@@ -48,26 +49,22 @@ Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_
     if (!spec_permuted) {
         return fail(std::move(spec_permuted.error()));
     }
-    auto original = canonical_basis(spec, context);
+    auto original = shared_canonical_pattern_basis(spec, context);
     if (!original) {
         return fail(std::move(original.error()));
     }
-    auto permuted = canonical_basis(*spec_permuted, context);
+    auto permuted = shared_canonical_pattern_basis(*spec_permuted, context);
     if (!permuted) {
         return fail(std::move(permuted.error()));
     }
-
-    std::vector<std::size_t> axes(permutation.begin(), permutation.end());
-    axes.push_back(n);
-    const Tensor aligned = original->permute_axes(axes);
-    std::vector<std::size_t> magnetic(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        magnetic[k] = k;
+    auto r = contract_rsymbol_blocks({**original, spec}, {**permuted, *spec_permuted},
+                                     permutation, context);
+    if (!r) {
+        return fail(std::move(r.error()));
     }
-    Tensor r = tensordot(aligned, *permuted, magnetic, magnetic);
-    check_invariant(r.rank() == 2, "R-symbol should be 2-dimensional");
+    check_invariant(r->rank() == 2, "R-symbol should be 2-dimensional");
     return RSymbol{spec, std::move(*spec_permuted), {permutation.begin(), permutation.end()},
-                   std::move(r)};
+                   std::move(*r)};
 }
 
 }  // namespace tavrin

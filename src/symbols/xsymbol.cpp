@@ -6,6 +6,7 @@
 
 #include "basis/canonical_basis.hpp"
 #include "support/assertion.hpp"
+#include "symbols/xsymbol_blocks.hpp"
 
 namespace tavrin {
 
@@ -55,10 +56,6 @@ std::vector<Edge> uncontracted_edges(const CGSpec& spec, const std::vector<std::
     return edges;
 }
 
-std::vector<std::size_t> as_axes(const std::vector<std::uint64_t>& values) {
-    return {values.begin(), values.end()};
-}
-
 }  // namespace
 
 Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
@@ -67,7 +64,6 @@ Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
         return fail(std::move(checked.error()));
     }
     std::vector<Edge> edges_c = uncontracted_edges(spec_a, contraction.axes_a());
-    const std::size_t free_a = edges_c.size();
     for (const Edge& edge : uncontracted_edges(spec_b, contraction.axes_b())) {
         edges_c.push_back(edge);
     }
@@ -75,35 +71,25 @@ Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
     if (!spec_c) {
         return fail(std::move(spec_c.error()));
     }
-    auto basis_a = canonical_basis(spec_a, context);
+    auto basis_a = shared_canonical_pattern_basis(spec_a, context);
     if (!basis_a) {
         return fail(std::move(basis_a.error()));
     }
-    auto basis_b = canonical_basis(spec_b, context);
+    auto basis_b = shared_canonical_pattern_basis(spec_b, context);
     if (!basis_b) {
         return fail(std::move(basis_b.error()));
     }
-    auto basis_c = canonical_basis(*spec_c, context);
+    auto basis_c = shared_canonical_pattern_basis(*spec_c, context);
     if (!basis_c) {
         return fail(std::move(basis_c.error()));
     }
-
-    // T: A's free axes, A's OM axis (at free_a), B's free axes, B's OM axis (last).
-    const Tensor t = tensordot(*basis_a, *basis_b, as_axes(contraction.axes_a()),
-                               as_axes(contraction.axes_b()));
-    std::vector<std::size_t> magnetic_t;
-    for (std::size_t pos = 0; pos + 1 < t.rank(); ++pos) {
-        if (pos != free_a) {
-            magnetic_t.push_back(pos);
-        }
+    auto x = contract_xsymbol_blocks({**basis_a, spec_a}, {**basis_b, spec_b},
+                                     {**basis_c, *spec_c}, contraction, context);
+    if (!x) {
+        return fail(std::move(x.error()));
     }
-    std::vector<std::size_t> magnetic_c;
-    for (std::size_t pos = 0; pos + 1 < basis_c->rank(); ++pos) {
-        magnetic_c.push_back(pos);
-    }
-    Tensor x = tensordot(t, *basis_c, magnetic_t, magnetic_c);
-    check_invariant(x.rank() == 3, "X-symbol should be 3-dimensional");
-    return XSymbol{spec_a, spec_b, std::move(*spec_c), std::move(x)};
+    check_invariant(x->rank() == 3, "X-symbol should be 3-dimensional");
+    return XSymbol{spec_a, spec_b, std::move(*spec_c), std::move(*x)};
 }
 
 }  // namespace tavrin

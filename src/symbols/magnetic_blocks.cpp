@@ -1,0 +1,48 @@
+#include "symbols/magnetic_blocks.hpp"
+
+#include <utility>
+
+#include "support/assertion.hpp"
+
+namespace tavrin {
+
+ConservingTuples::ConservingTuples(std::vector<Leg> legs, std::optional<FixedIndex> fixed)
+    : legs_(std::move(legs)), fixed_(fixed), reach_(legs_.size() + 1, 0),
+      indices_(legs_.size(), 0) {
+    for (std::size_t k = legs_.size(); k-- > 0;) {
+        reach_[k] = reach_[k + 1] + legs_[k].twice_spin;
+    }
+    check_invariant(!fixed_ || (fixed_->leg < legs_.size() &&
+                                fixed_->index <= static_cast<std::uint32_t>(
+                                                     legs_[fixed_->leg].twice_spin)),
+                    "fixed magnetic index within its leg");
+}
+
+std::pair<std::uint32_t, std::uint32_t> ConservingTuples::index_range(std::size_t leg) const {
+    if (fixed_ && fixed_->leg == leg) {
+        return {fixed_->index, fixed_->index};
+    }
+    return {0, static_cast<std::uint32_t>(legs_[leg].twice_spin)};
+}
+
+PhasedBasis::PhasedBasis(const Tensor& canonical, const CGSpec& spec)
+    : data_(canonical.data().data()), om_(spec.om_dimension()) {
+    const std::size_t n = spec.num_external();
+    check_invariant(canonical.rank() == n + 1 && canonical.shape()[n] == om_,
+                    "canonical basis matches its specification");
+    legs_.reserve(n);
+    strides_.assign(n, 0);
+    reversed_.assign(n, false);
+    std::uint64_t stride = om_;
+    for (std::size_t k = n; k-- > 0;) {
+        const Edge& edge = spec.edges()[k];
+        strides_[k] = stride;
+        stride *= canonical.shape()[k];
+        reversed_[k] = edge.is_incoming() != (k + 1 < n);
+    }
+    for (const Edge& edge : spec.edges()) {
+        legs_.push_back(Leg{edge.j.twice(), edge.is_incoming() ? 1 : -1});
+    }
+}
+
+}  // namespace tavrin

@@ -1,0 +1,21 @@
+// The X-symbol contraction over the m-conserving blocks of canonical-pattern bases: structural
+// zeros are never touched and no basis is copied; when every pair joins an incoming with an
+// outgoing edge, one of C's legs keeps a fixed m and the sum is scaled by its dimension
+// (Schur's lemma).
+#pragma once
+
+#include "core/call_context.hpp"
+#include "core/error.hpp"
+#include "specs/contraction.hpp"
+#include "symbols/magnetic_blocks.hpp"
+#include "tensor/tensor.hpp"
+
+namespace tavrin {
+
+// X[a, b, c] = sum of BA[m_A, a] BB[m_B, b] BC[m_C, c] over paired indices, C's edges being A's
+// uncontracted edges followed by B's. The pairs are valid (checked before). Fails only with
+// Interrupted.
+Result<Tensor> contract_xsymbol_blocks(BasisOperand a, BasisOperand b, BasisOperand c,
+                                       const Contraction& contraction, CallContext& context);
+
+}  // namespace tavrin
