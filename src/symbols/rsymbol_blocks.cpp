@@ -43,7 +43,7 @@ Result<Tensor> contract_rsymbol_blocks(BasisOperand original, BasisOperand permu
     std::size_t visited = 0;
     bool stopped = false;
     ConservingTuples(pp.legs(), fixed).for_each([&](std::span<const std::uint32_t> indices) {
-        if (stopped || (++visited % kRowsBetweenStopChecks == 0 && context.should_stop())) {
+        if (stopped || (visited++ % kRowsBetweenStopChecks == 0 && context.should_stop())) {
             stopped = true;
             return;
         }

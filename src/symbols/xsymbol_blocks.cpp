@@ -213,7 +213,7 @@ Result<Tensor> contract_xsymbol_blocks(BasisOperand a, BasisOperand b, BasisOper
     std::vector<double> t(om_a * om_b);
     std::size_t visited = 0;
     for (const FreeGroup& ga : side_a->groups) {
-        if (++visited % kGroupsBetweenStopChecks == 0 && context.should_stop()) {
+        if (visited++ % kGroupsBetweenStopChecks == 0 && context.should_stop()) {
             return fail(TavrinError::interrupted());
         }
         const auto partners = b_groups_by_charge.find(-ga.charge);
