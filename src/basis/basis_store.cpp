@@ -27,7 +27,7 @@ std::uint64_t basis_store_capacity_for(const char* variable_value) {
 
 SharedBasis BasisStore::find(const std::string& cache_path, std::span<const std::int32_t> spins) {
     const std::lock_guard lock(mutex_);
-    const auto found = index_.find(Key{cache_path, {spins.begin(), spins.end()}});
+    const auto found = index_.find(KeyView{cache_path, spins});
     if (found == index_.end()) {
         return nullptr;
     }

@@ -3,6 +3,7 @@
 // recently used basis leaves first; the bases are shared and never modified.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -50,6 +52,23 @@ public:
 
 private:
     using Key = std::pair<std::string, std::vector<std::int32_t>>;
+    using KeyView = std::pair<std::string_view, std::span<const std::int32_t>>;
+    // Orders keys and views alike, so that a lookup needs no copy of the key.
+    struct KeyOrder {
+        using is_transparent = void;
+        static KeyView view(const Key& key) { return {key.first, key.second}; }
+        static KeyView view(const KeyView& key) { return key; }
+        template <class L, class R>
+        bool operator()(const L& left, const R& right) const {
+            const KeyView l = view(left);
+            const KeyView r = view(right);
+            if (const int order = l.first.compare(r.first); order != 0) {
+                return order < 0;
+            }
+            return std::lexicographical_compare(l.second.begin(), l.second.end(),
+                                                r.second.begin(), r.second.end());
+        }
+    };
     struct Entry {
         Key key;
         SharedBasis basis;
@@ -62,7 +81,7 @@ private:
     std::uint64_t capacity_;
     std::uint64_t held_ = 0;
     std::list<Entry> recency_;  // most recently used first
-    std::map<Key, std::list<Entry>::iterator> index_;
+    std::map<Key, std::list<Entry>::iterator, KeyOrder> index_;
 };
 
 // The process-wide store, its capacity set from the environment as it is now.

@@ -1,6 +1,8 @@
 #include "basis/canonical_basis.hpp"
 
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -78,13 +80,42 @@ Status check_edge_count(const CGSpec& spec) {
     return {};
 }
 
-// The key of the in-process store: a relative cache path names another database once the
-// working directory changes.
+// The key of the in-process store: the absolute database path, since a relative one names
+// another database once the working directory changes. Resolving it parses paths on every
+// request, so each thread keeps its last answer for the same variable value and directory.
 std::string store_path() {
+    struct Resolved {
+        std::optional<std::string> variable;
+        std::string directory;  // empty when the path does not depend on it
+        std::string path;
+    };
+    thread_local std::optional<Resolved> last;
+    const char* value = std::getenv(kCachePathVariable);
+    std::string directory;
+    if (last && last->variable == (value ? std::optional<std::string>(value) : std::nullopt)) {
+        if (last->directory.empty()) {
+            return last->path;
+        }
+        std::error_code error;
+        directory = std::filesystem::current_path(error).native();
+        if (!error && directory == last->directory) {
+            return last->path;
+        }
+    }
+    const std::filesystem::path path = cache_path_for(value);
     std::error_code error;
-    const std::filesystem::path path = current_cache_path();
     const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    return error ? path.string() : absolute.string();
+    Resolved resolved{value ? std::optional<std::string>(value) : std::nullopt, "",
+                      error ? path.string() : absolute.string()};
+    if (path.is_relative()) {
+        resolved.directory = std::filesystem::current_path(error).native();
+        if (error) {
+            last.reset();
+            return resolved.path;
+        }
+    }
+    last = std::move(resolved);
+    return last->path;
 }
 
 // A copy for the caller: from the store, or loaded or built (the store then keeps a copy of
