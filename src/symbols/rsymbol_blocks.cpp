@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "symbols/outer_product_sum.hpp"
 
 namespace tavrin {
 
@@ -35,7 +36,7 @@ Result<Tensor> contract_rsymbol_blocks(BasisOperand original, BasisOperand permu
     const std::uint64_t om_o = po.om();
     const std::uint64_t om_p = pp.om();
     Tensor r = Tensor::zeros({om_o, om_p});
-    double* out = r.data().data();
+    OuterProductSum sum(om_o, om_p, r.data().data(), om_p);
 
     const std::optional<FixedIndex> fixed = widest_leg(pp.legs());
     const double scale =
@@ -56,17 +57,9 @@ Result<Tensor> contract_rsymbol_blocks(BasisOperand original, BasisOperand permu
             offset_p += pp.offset(k, indices[k]);
             negates ^= po.negates(edge, indices[k]) != pp.negates(k, indices[k]);
         }
-        const double* row_o = po.data() + offset_o;
-        const double* row_p = pp.data() + offset_p;
-        const double sign = negates ? -scale : scale;
-        for (std::uint64_t a = 0; a < om_o; ++a) {
-            const double v = sign * row_o[a];
-            double* target = out + a * om_p;
-            for (std::uint64_t b = 0; b < om_p; ++b) {
-                target[b] += v * row_p[b];
-            }
-        }
+        sum.add(negates ? -scale : scale, po.data() + offset_o, pp.data() + offset_p);
     });
+    sum.flush();
     if (stopped) {
         return fail(TavrinError::interrupted());
     }

@@ -4,6 +4,8 @@
 // (Schur's lemma).
 #pragma once
 
+#include <optional>
+
 #include "core/call_context.hpp"
 #include "core/error.hpp"
 #include "specs/contraction.hpp"
@@ -12,10 +14,15 @@
 
 namespace tavrin {
 
+// The orders of summation: the contracted pairs first (T = BA BB, then T with BC), or one side
+// with C first and the other side last.
+enum class XSumOrder { PairsFirst, BWithCFirst, AWithCFirst };
+
 // X[a, b, c] = sum of BA[m_A, a] BB[m_B, b] BC[m_C, c] over paired indices, C's edges being A's
 // uncontracted edges followed by B's. The pairs are valid (checked before). Fails only with
-// Interrupted.
+// Interrupted. Summed in the given order, or in the one with the fewest multiplications.
 Result<Tensor> contract_xsymbol_blocks(BasisOperand a, BasisOperand b, BasisOperand c,
-                                       const Contraction& contraction, CallContext& context);
+                                       const Contraction& contraction, CallContext& context,
+                                       std::optional<XSumOrder> order = std::nullopt);
 
 }  // namespace tavrin

@@ -14,6 +14,7 @@
 #include "specs/contraction.hpp"
 #include "symbols/rsymbol.hpp"
 #include "symbols/xsymbol.hpp"
+#include "symbols/xsymbol_blocks.hpp"
 #include "test_support.hpp"
 
 namespace tavrin {
@@ -176,8 +177,21 @@ TEST_P(RandomSymbols, XSymbolMatchesTheDenseSum) {
     auto x = compute_xsymbol(x_case->a, x_case->b, x_case->contraction, context_);
     ASSERT_TRUE(x) << x.error().to_string();
     EXPECT_EQ(x->spec_c, x_case->c);
-    expect_close(x->data,
-                 dense_xsymbol(x_case->a, x_case->b, x_case->c, x_case->contraction, context_));
+    const Tensor dense =
+        dense_xsymbol(x_case->a, x_case->b, x_case->c, x_case->contraction, context_);
+    expect_close(x->data, dense);
+    // Every order of summation, not only the one chosen for this case.
+    const SharedBasis a = *shared_canonical_pattern_basis(x_case->a, context_);
+    const SharedBasis b = *shared_canonical_pattern_basis(x_case->b, context_);
+    const SharedBasis c = *shared_canonical_pattern_basis(x_case->c, context_);
+    for (XSumOrder order :
+         {XSumOrder::PairsFirst, XSumOrder::BWithCFirst, XSumOrder::AWithCFirst}) {
+        SCOPED_TRACE("order " + std::to_string(static_cast<int>(order)));
+        auto summed = contract_xsymbol_blocks({*a, x_case->a}, {*b, x_case->b}, {*c, x_case->c},
+                                              x_case->contraction, context_, order);
+        ASSERT_TRUE(summed);
+        expect_close(*summed, dense);
+    }
 }
 
 TEST_P(RandomSymbols, RSymbolMatchesTheDenseSum) {
