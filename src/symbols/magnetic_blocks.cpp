@@ -31,17 +31,24 @@ PhasedBasis::PhasedBasis(const Tensor& canonical, const CGSpec& spec)
     check_invariant(canonical.rank() == n + 1 && canonical.shape()[n] == om_,
                     "canonical basis matches its specification");
     legs_.reserve(n);
-    strides_.assign(n, 0);
-    reversed_.assign(n, false);
-    std::uint64_t stride = om_;
-    for (std::size_t k = n; k-- > 0;) {
-        const Edge& edge = spec.edges()[k];
-        strides_[k] = stride;
-        stride *= canonical.shape()[k];
-        reversed_[k] = edge.is_incoming() != (k + 1 < n);
-    }
     for (const Edge& edge : spec.edges()) {
         legs_.push_back(Leg{edge.j.twice(), edge.is_incoming() ? 1 : -1});
+    }
+    std::vector<std::uint64_t> strides(n, 0);
+    std::uint64_t stride = om_;
+    for (std::size_t k = n; k-- > 0;) {
+        strides[k] = stride;
+        stride *= canonical.shape()[k];
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+        const bool reversed = spec.edges()[k].is_incoming() != (k + 1 < n);
+        const auto twice = static_cast<std::uint32_t>(legs_[k].twice_spin);
+        first_.push_back(offsets_.size());
+        for (std::uint32_t i = 0; i <= twice; ++i) {
+            const std::uint32_t stored = reversed ? twice - i : i;
+            offsets_.push_back(strides[k] * stored);
+            negates_.push_back(reversed && stored % 2 != 0 ? 1 : 0);
+        }
     }
 }
 

@@ -93,22 +93,20 @@ public:
 
     // Offset (in doubles) of index i of the edge within B0, and whether it negates the entry.
     std::uint64_t offset(std::size_t edge, std::uint32_t i) const {
-        return strides_[edge] * (reversed_[edge] ? stored_index(edge, i) : i);
+        return offsets_[first_[edge] + i];
     }
     bool negates(std::size_t edge, std::uint32_t i) const {
-        return reversed_[edge] && stored_index(edge, i) % 2 != 0;
+        return negates_[first_[edge] + i] != 0;
     }
 
 private:
-    std::uint32_t stored_index(std::size_t edge, std::uint32_t i) const {
-        return static_cast<std::uint32_t>(legs_[edge].twice_spin) - i;
-    }
-
     const double* data_;
     std::uint64_t om_;
     std::vector<Leg> legs_;
-    std::vector<std::uint64_t> strides_;
-    std::vector<bool> reversed_;
+    // Per edge and index, looked up for every non-zero row: the offset and the sign.
+    std::vector<std::size_t> first_;
+    std::vector<std::uint64_t> offsets_;
+    std::vector<std::uint8_t> negates_;
 };
 
 // A canonical-pattern basis and the specification (directions included) it stands for.

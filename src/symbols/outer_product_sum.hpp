@@ -12,6 +12,10 @@ namespace tavrin {
 
 class OuterProductSum {
 public:
+    // The block of the output the kernel keeps in registers.
+    static constexpr std::size_t kBlockRows = 4;
+    static constexpr std::size_t kBlockColumns = 8;
+
     // out is [rows, columns] with row stride `stride` (in doubles).
     OuterProductSum(std::size_t rows, std::size_t columns, double* out, std::size_t stride);
     OuterProductSum(const OuterProductSum&) = delete;
@@ -31,10 +35,14 @@ private:
     std::size_t columns_;
     double* out_;
     std::size_t stride_;
+    bool padded_;
+    std::size_t gathered_rows_;
+    std::size_t gathered_columns_;
     std::size_t capacity_;  // terms per chunk
     std::size_t pending_ = 0;
-    std::vector<double> left_;   // [pending, rows], scaled
-    std::vector<double> right_;  // [pending, columns]
+    std::vector<double> left_;   // [pending, gathered rows], scaled
+    std::vector<double> right_;  // [pending, gathered columns]
+    std::vector<double> padded_out_;
 };
 
 // out[i * stride + j] += sum over k < depth of left[k * rows + i] * right[k * columns + j].
