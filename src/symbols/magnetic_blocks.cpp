@@ -34,6 +34,12 @@ PhasedBasis::PhasedBasis(const Tensor& canonical, const CGSpec& spec)
     for (const Edge& edge : spec.edges()) {
         legs_.push_back(Leg{edge.j.twice(), edge.is_incoming() ? 1 : -1});
     }
+    first_.reserve(n);
+    std::size_t index_count = 0;
+    for (const Leg& leg : legs_) {
+        index_count += static_cast<std::size_t>(leg.twice_spin) + 1;
+    }
+    indices_.reserve(index_count);
     std::vector<std::uint64_t> strides(n, 0);
     std::uint64_t stride = om_;
     for (std::size_t k = n; k-- > 0;) {
@@ -43,11 +49,10 @@ PhasedBasis::PhasedBasis(const Tensor& canonical, const CGSpec& spec)
     for (std::size_t k = 0; k < n; ++k) {
         const bool reversed = spec.edges()[k].is_incoming() != (k + 1 < n);
         const auto twice = static_cast<std::uint32_t>(legs_[k].twice_spin);
-        first_.push_back(offsets_.size());
+        first_.push_back(indices_.size());
         for (std::uint32_t i = 0; i <= twice; ++i) {
             const std::uint32_t stored = reversed ? twice - i : i;
-            offsets_.push_back(strides[k] * stored);
-            negates_.push_back(reversed && stored % 2 != 0 ? 1 : 0);
+            indices_.push_back(StoredIndex{strides[k] * stored, reversed && stored % 2 != 0});
         }
     }
 }

@@ -93,10 +93,10 @@ public:
 
     // Offset (in doubles) of index i of the edge within B0, and whether it negates the entry.
     std::uint64_t offset(std::size_t edge, std::uint32_t i) const {
-        return offsets_[first_[edge] + i];
+        return indices_[first_[edge] + i].offset;
     }
     bool negates(std::size_t edge, std::uint32_t i) const {
-        return negates_[first_[edge] + i] != 0;
+        return indices_[first_[edge] + i].negates;
     }
 
 private:
@@ -104,9 +104,12 @@ private:
     std::uint64_t om_;
     std::vector<Leg> legs_;
     // Per edge and index, looked up for every non-zero row: the offset and the sign.
+    struct StoredIndex {
+        std::uint64_t offset;
+        bool negates;
+    };
     std::vector<std::size_t> first_;
-    std::vector<std::uint64_t> offsets_;
-    std::vector<std::uint8_t> negates_;
+    std::vector<StoredIndex> indices_;
 };
 
 // A canonical-pattern basis and the specification (directions included) it stands for.

@@ -93,7 +93,11 @@ OuterProductSum::OuterProductSum(std::size_t rows, std::size_t columns, double* 
       gathered_columns_(padded_ ? (columns + kBlockColumns - 1) / kBlockColumns * kBlockColumns
                                 : columns),
       capacity_(std::max<std::size_t>(
-          1, kChunkBytes / (sizeof(double) * (gathered_rows_ + gathered_columns_ + 1)))) {}
+          1, kChunkBytes / (sizeof(double) * (gathered_rows_ + gathered_columns_ + 1)))) {
+    const std::size_t first_terms = std::min<std::size_t>(capacity_, 64);
+    left_.reserve(first_terms * gathered_rows_);
+    right_.reserve(first_terms * gathered_columns_);
+}
 
 void OuterProductSum::retarget(double* out) {
     flush();
