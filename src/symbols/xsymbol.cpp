@@ -34,7 +34,7 @@ Status check_pairs(const CGSpec& a, const CGSpec& b, const Contraction& contract
         if (ja != jb) {
             return fail(TavrinError::incompatible_edges(ja, jb));
         }
-        // A repeated axis would reach the dense contraction twice: refuse it here.
+        // A repeated axis would pair one edge twice in the sum: refuse it here.
         if (!seen_a.insert(axes_a[i]).second) {
             return fail(repeated_axis(axes_a[i], "axes_a"));
         }

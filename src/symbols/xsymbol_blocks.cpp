@@ -16,7 +16,6 @@
 
 #include "symbols/outer_product_sum.hpp"
 
-
 namespace tavrin {
 
 namespace {
