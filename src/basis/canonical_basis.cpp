@@ -1,10 +1,15 @@
 #include "basis/canonical_basis.hpp"
 
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
+#include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "basis/basis_builder.hpp"
+#include "basis/basis_store.hpp"
 #include "cache/basis_cache.hpp"
 #include "cache/cache_path.hpp"
 #include "support/bytes_and_text.hpp"
@@ -78,16 +83,96 @@ Result<Tensor> load_or_build(const std::vector<std::int32_t>& spins, std::size_t
     return built;
 }
 
-}  // namespace
-
-Result<Tensor> canonical_basis(const CGSpec& spec, CallContext& context) {
+Status check_edge_count(const CGSpec& spec) {
     const std::size_t n = spec.num_external();
     if (n < 2) {
         return fail(TavrinError::invalid_cgt_spec("Cannot build canonical basis with " +
                                                   std::to_string(n) +
                                                   " external edges (minimum is 2)"));
     }
-    auto basis = load_or_build(spec.spins(), spec.om_dimension(), context);
+    return {};
+}
+
+// The key of the in-process store: the absolute database path, since a relative one names
+// another database once the working directory changes. Resolving it parses paths on every
+// request, so each thread keeps its last answer for the same variable value and directory.
+std::string store_path() {
+    struct Resolved {
+        std::optional<std::string> variable;
+        std::string directory;  // empty when the path does not depend on it
+        std::string path;
+    };
+    thread_local std::optional<Resolved> last;
+    const char* value = std::getenv(kCachePathVariable);
+    std::string directory;
+    if (last && last->variable == (value ? std::optional<std::string>(value) : std::nullopt)) {
+        if (last->directory.empty()) {
+            return last->path;
+        }
+        std::error_code error;
+        directory = std::filesystem::current_path(error).native();
+        if (!error && directory == last->directory) {
+            return last->path;
+        }
+    }
+    const std::filesystem::path path = cache_path_for(value);
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    Resolved resolved{value ? std::optional<std::string>(value) : std::nullopt, "",
+                      error ? path.string() : absolute.string()};
+    if (path.is_relative()) {
+        resolved.directory = std::filesystem::current_path(error).native();
+        if (error) {
+            last.reset();
+            return resolved.path;
+        }
+    }
+    last = std::move(resolved);
+    return last->path;
+}
+
+// A copy for the caller: from the store, or loaded or built (the store then keeps a copy of
+// its own when it has room for it).
+Result<Tensor> owned_canonical_pattern_basis(const CGSpec& spec, CallContext& context) {
+    BasisStore& store = process_basis_store();
+    const std::string path = store_path();
+    const std::vector<std::int32_t> spins = spec.spins();
+    if (SharedBasis kept = store.find(path, spins)) {
+        return *kept;
+    }
+    auto basis = load_or_build(spins, spec.om_dimension(), context);
+    if (basis && store.has_room_for(*basis)) {
+        store.insert(path, spins, std::make_shared<const Tensor>(*basis));
+    }
+    return basis;
+}
+
+}  // namespace
+
+Result<SharedBasis> shared_canonical_pattern_basis(const CGSpec& spec, CallContext& context) {
+    if (auto counted = check_edge_count(spec); !counted) {
+        return fail(std::move(counted.error()));
+    }
+    BasisStore& store = process_basis_store();
+    const std::string path = store_path();
+    const std::vector<std::int32_t> spins = spec.spins();
+    if (SharedBasis kept = store.find(path, spins)) {
+        return kept;
+    }
+    auto basis = load_or_build(spins, spec.om_dimension(), context);
+    if (!basis) {
+        return fail(std::move(basis.error()));
+    }
+    auto shared = std::make_shared<const Tensor>(std::move(*basis));
+    store.insert(path, spins, shared);
+    return shared;
+}
+
+Result<Tensor> canonical_basis(const CGSpec& spec, CallContext& context) {
+    if (auto counted = check_edge_count(spec); !counted) {
+        return fail(std::move(counted.error()));
+    }
+    auto basis = owned_canonical_pattern_basis(spec, context);
     if (!basis) {
         return basis;
     }

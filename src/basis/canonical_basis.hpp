@@ -2,6 +2,7 @@
 // and given the phases of the requested edge directions.
 #pragma once
 
+#include "basis/basis_store.hpp"
 #include "core/call_context.hpp"
 #include "core/error.hpp"
 #include "specs/cg_spec.hpp"
@@ -13,5 +14,10 @@ namespace tavrin {
 // configuration, with the phases of the edges whose direction differs from the canonical
 // pattern (edges 0 ... n-2 incoming, edge n-1 outgoing). Reads and fills the basis cache.
 Result<Tensor> canonical_basis(const CGSpec& spec, CallContext& context);
+
+// The same basis before the direction phases (the canonical-pattern basis of the spins), shared
+// with the in-process store: consulted first, filled after a load from the cache or a build.
+// Checks, errors and cache effects are those of canonical_basis.
+Result<SharedBasis> shared_canonical_pattern_basis(const CGSpec& spec, CallContext& context);
 
 }  // namespace tavrin

@@ -6,6 +6,7 @@
 #include "recoupling/rsymbol_by_recoupling.hpp"
 #include "recoupling/tree_basis.hpp"
 #include "support/assertion.hpp"
+#include "symbols/rsymbol_blocks.hpp"
 
 namespace tavrin {
 
@@ -49,24 +50,16 @@ Result<CGSpec> permuted_spec(const CGSpec& spec, std::span<const std::uint64_t> 
 
 Result<Tensor> dense_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted,
                              std::span<const std::uint64_t> permutation, CallContext& context) {
-    const std::size_t n = spec.num_external();
-    auto original = canonical_basis(spec, context);
+    auto original = shared_canonical_pattern_basis(spec, context);
     if (!original) {
         return fail(std::move(original.error()));
     }
-    auto permuted = canonical_basis(spec_permuted, context);
+    auto permuted = shared_canonical_pattern_basis(spec_permuted, context);
     if (!permuted) {
         return fail(std::move(permuted.error()));
     }
-
-    std::vector<std::size_t> axes(permutation.begin(), permutation.end());
-    axes.push_back(n);
-    const Tensor aligned = original->permute_axes(axes);
-    std::vector<std::size_t> magnetic(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        magnetic[k] = k;
-    }
-    return tensordot(aligned, *permuted, magnetic, magnetic);
+    return contract_rsymbol_blocks({**original, spec}, {**permuted, spec_permuted}, permutation,
+                                   context);
 }
 
 // The errors of the two canonical bases the dense method fetches, in its order, then the moves.

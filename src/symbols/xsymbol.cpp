@@ -8,6 +8,7 @@
 #include "recoupling/tree_basis.hpp"
 #include "recoupling/xsymbol_by_recoupling.hpp"
 #include "support/assertion.hpp"
+#include "symbols/xsymbol_blocks.hpp"
 
 namespace tavrin {
 
@@ -35,7 +36,7 @@ Status check_pairs(const CGSpec& a, const CGSpec& b, const Contraction& contract
         if (ja != jb) {
             return fail(TavrinError::incompatible_edges(ja, jb));
         }
-        // A repeated axis would reach the dense contraction twice: refuse it here.
+        // A repeated axis would pair one edge twice in the sum: refuse it here.
         if (!seen_a.insert(axes_a[i]).second) {
             return fail(repeated_axis(axes_a[i], "axes_a"));
         }
@@ -57,10 +58,6 @@ std::vector<Edge> uncontracted_edges(const CGSpec& spec, const std::vector<std::
     return edges;
 }
 
-std::vector<std::size_t> as_axes(const std::vector<std::uint64_t>& values) {
-    return {values.begin(), values.end()};
-}
-
 // The checks of the pairs and the specification C, shared by both methods.
 Result<CGSpec> contracted_spec(const CGSpec& spec_a, const CGSpec& spec_b,
                                const Contraction& contraction) {
@@ -77,34 +74,20 @@ Result<CGSpec> contracted_spec(const CGSpec& spec_a, const CGSpec& spec_b,
 Result<Tensor> dense_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
                              const Contraction& contraction, const CGSpec& spec_c,
                              CallContext& context) {
-    auto basis_a = canonical_basis(spec_a, context);
+    auto basis_a = shared_canonical_pattern_basis(spec_a, context);
     if (!basis_a) {
         return fail(std::move(basis_a.error()));
     }
-    auto basis_b = canonical_basis(spec_b, context);
+    auto basis_b = shared_canonical_pattern_basis(spec_b, context);
     if (!basis_b) {
         return fail(std::move(basis_b.error()));
     }
-    auto basis_c = canonical_basis(spec_c, context);
+    auto basis_c = shared_canonical_pattern_basis(spec_c, context);
     if (!basis_c) {
         return fail(std::move(basis_c.error()));
     }
-
-    // T: A's free axes, A's OM axis (at free_a), B's free axes, B's OM axis (last).
-    const std::size_t free_a = spec_a.num_external() - contraction.axes_a().size();
-    const Tensor t = tensordot(*basis_a, *basis_b, as_axes(contraction.axes_a()),
-                               as_axes(contraction.axes_b()));
-    std::vector<std::size_t> magnetic_t;
-    for (std::size_t pos = 0; pos + 1 < t.rank(); ++pos) {
-        if (pos != free_a) {
-            magnetic_t.push_back(pos);
-        }
-    }
-    std::vector<std::size_t> magnetic_c;
-    for (std::size_t pos = 0; pos + 1 < basis_c->rank(); ++pos) {
-        magnetic_c.push_back(pos);
-    }
-    return tensordot(t, *basis_c, magnetic_t, magnetic_c);
+    return contract_xsymbol_blocks({**basis_a, spec_a}, {**basis_b, spec_b}, {**basis_c, spec_c},
+                                   contraction, context);
 }
 
 // The errors of the three canonical bases the dense method fetches, in its order, then the

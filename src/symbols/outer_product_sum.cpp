@@ -1,0 +1,143 @@
+#include "symbols/outer_product_sum.hpp"
+
+#include <algorithm>
+
+namespace tavrin {
+
+namespace {
+
+constexpr std::size_t kRows = OuterProductSum::kBlockRows;
+constexpr std::size_t kColumns = OuterProductSum::kBlockColumns;
+
+// Written by hand rather than taken from a BLAS: the products are small and many, and the
+// extension carries no BLAS of its own. A 4 x 8 block of the output stays in registers while
+// the depth streams past; the machine's vector width is chosen when the module loads.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
+#define TAVRIN_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define TAVRIN_VECTOR_CLONES
+#endif
+
+TAVRIN_VECTOR_CLONES
+void add_full_blocks(const double* __restrict left, const double* __restrict right,
+                     std::size_t depth, std::size_t rows, std::size_t columns,
+                     double* __restrict out, std::size_t stride, std::size_t row_blocks,
+                     std::size_t column_blocks) {
+    for (std::size_t ib = 0; ib < row_blocks; ++ib) {
+        const std::size_t i0 = ib * kRows;
+        for (std::size_t jb = 0; jb < column_blocks; ++jb) {
+            const std::size_t j0 = jb * kColumns;
+            double acc[kRows][kColumns] = {};
+            for (std::size_t k = 0; k < depth; ++k) {
+                const double* l = left + k * rows + i0;
+                const double* r = right + k * columns + j0;
+                for (std::size_t i = 0; i < kRows; ++i) {
+                    for (std::size_t j = 0; j < kColumns; ++j) {
+                        acc[i][j] += l[i] * r[j];
+                    }
+                }
+            }
+            for (std::size_t i = 0; i < kRows; ++i) {
+                for (std::size_t j = 0; j < kColumns; ++j) {
+                    out[(i0 + i) * stride + j0 + j] += acc[i][j];
+                }
+            }
+        }
+    }
+}
+
+TAVRIN_VECTOR_CLONES
+void add_edges(const double* __restrict left, const double* __restrict right, std::size_t depth,
+               std::size_t rows, std::size_t columns, double* __restrict out, std::size_t stride,
+               std::size_t full_rows, std::size_t full_columns) {
+    // Rows below full_rows only need the columns from full_columns on; the rest need all.
+    for (std::size_t k = 0; k < depth; ++k) {
+        const double* l = left + k * rows;
+        const double* r = right + k * columns;
+        for (std::size_t i = 0; i < rows; ++i) {
+            const double li = l[i];
+            double* o = out + i * stride;
+            for (std::size_t j = i < full_rows ? full_columns : 0; j < columns; ++j) {
+                o[j] += li * r[j];
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void add_product_transposed(const double* left, const double* right, std::size_t depth,
+                            std::size_t rows, std::size_t columns, double* out,
+                            std::size_t stride) {
+    const std::size_t row_blocks = rows / kRows;
+    const std::size_t column_blocks = columns / kColumns;
+    if (row_blocks > 0 && column_blocks > 0) {
+        add_full_blocks(left, right, depth, rows, columns, out, stride, row_blocks,
+                        column_blocks);
+    }
+    const std::size_t full_rows = row_blocks * kRows;
+    const std::size_t full_columns = column_blocks > 0 ? column_blocks * kColumns : 0;
+    if (full_rows < rows || full_columns < columns) {
+        add_edges(left, right, depth, rows, columns, out, stride,
+                  column_blocks > 0 ? full_rows : 0, full_columns);
+    }
+}
+
+OuterProductSum::OuterProductSum(std::size_t rows, std::size_t columns, double* out,
+                                 std::size_t stride)
+    : rows_(rows), columns_(columns), out_(out), stride_(stride),
+      // Shapes of at least one block are gathered padded to whole blocks (zeros), so that
+      // the register-blocked kernel does all the work; smaller ones are summed plainly.
+      padded_(rows >= kBlockRows && columns >= kBlockColumns),
+      gathered_rows_(padded_ ? (rows + kBlockRows - 1) / kBlockRows * kBlockRows : rows),
+      gathered_columns_(padded_ ? (columns + kBlockColumns - 1) / kBlockColumns * kBlockColumns
+                                : columns),
+      capacity_(std::max<std::size_t>(
+          1, kChunkBytes / (sizeof(double) * (gathered_rows_ + gathered_columns_ + 1)))) {
+    const std::size_t first_terms = std::min<std::size_t>(capacity_, 64);
+    left_.reserve(first_terms * gathered_rows_);
+    right_.reserve(first_terms * gathered_columns_);
+}
+
+void OuterProductSum::retarget(double* out) {
+    flush();
+    out_ = out;
+}
+
+void OuterProductSum::add(double scale, const double* left, const double* right) {
+    for (std::size_t i = 0; i < rows_; ++i) {
+        left_.push_back(scale * left[i]);
+    }
+    left_.resize(left_.size() + gathered_rows_ - rows_, 0.0);
+    right_.insert(right_.end(), right, right + columns_);
+    right_.resize(right_.size() + gathered_columns_ - columns_, 0.0);
+    if (++pending_ == capacity_) {
+        flush();
+    }
+}
+
+void OuterProductSum::flush() {
+    if (pending_ == 0) {
+        return;
+    }
+    if (!padded_ || (gathered_rows_ == rows_ && gathered_columns_ == columns_)) {
+        add_product_transposed(left_.data(), right_.data(), pending_, gathered_rows_,
+                               gathered_columns_, out_, stride_);
+    } else {
+        padded_out_.assign(gathered_rows_ * gathered_columns_, 0.0);
+        add_product_transposed(left_.data(), right_.data(), pending_, gathered_rows_,
+                               gathered_columns_, padded_out_.data(), gathered_columns_);
+        for (std::size_t i = 0; i < rows_; ++i) {
+            const double* source = padded_out_.data() + i * gathered_columns_;
+            double* target = out_ + i * stride_;
+            for (std::size_t j = 0; j < columns_; ++j) {
+                target[j] += source[j];
+            }
+        }
+    }
+    pending_ = 0;
+    left_.clear();
+    right_.clear();
+}
+
+}  // namespace tavrin
