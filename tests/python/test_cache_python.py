@@ -37,6 +37,13 @@ BASIS_CALLS = {
 }
 
 
+@pytest.fixture(autouse=True)
+def every_call_reaches_the_database(monkeypatch):
+    """These tests are about the database: the in-process store of decoded bases, which would
+    answer repeated requests without it, is off (it has tests of its own)."""
+    monkeypatch.setenv("TAVRIN_BASIS_STORE_BYTES", "0")
+
+
 @pytest.fixture
 def cache_dir(tmp_path, monkeypatch):
     directory = tmp_path / "cache"
