@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "basis/basis_builder.hpp"
+#include "basis/fusion_tree.hpp"
 #include "basis/basis_store.hpp"
 #include "cache/basis_cache.hpp"
 #include "cache/cache_path.hpp"
@@ -86,9 +87,7 @@ Result<Tensor> load_or_build(const std::vector<std::int32_t>& spins, std::size_t
 Status check_edge_count(const CGSpec& spec) {
     const std::size_t n = spec.num_external();
     if (n < 2) {
-        return fail(TavrinError::invalid_cgt_spec("Cannot build canonical basis with " +
-                                                  std::to_string(n) +
-                                                  " external edges (minimum is 2)"));
+        return fail(too_few_edges_for_basis(n));
     }
     return {};
 }

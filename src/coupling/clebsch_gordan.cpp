@@ -27,27 +27,15 @@
 #include <unordered_map>
 
 #include "coupling/clebsch_gordan_exact.hpp"
+#include "coupling/coefficient_memo_key.hpp"
 #include "coupling/coupling_rule.hpp"
 
 namespace tavrin {
 namespace {
 
-using CgKey = std::array<std::int32_t, 6>;
-
-struct CgKeyHash {
-    std::size_t operator()(const CgKey& key) const noexcept {
-        std::uint64_t h = 0xcbf29ce484222325ULL;
-        for (std::int32_t v : key) {
-            h ^= static_cast<std::uint32_t>(v);
-            h *= 0x100000001b3ULL;
-        }
-        return static_cast<std::size_t>(h ^ (h >> 32));
-    }
-};
-
 struct CgMemo {
     std::mutex lock;
-    std::unordered_map<CgKey, double, CgKeyHash> values;
+    std::unordered_map<CoefficientKey, double, CoefficientKeyHash> values;
 };
 
 // Created on first use and never destroyed, so it outlives every thread that may call in.
@@ -145,7 +133,7 @@ double clebsch_gordan_racah_double(std::int32_t two_j1, std::int32_t two_m1, std
 double clebsch_gordan(std::int32_t two_j1, std::int32_t two_m1, std::int32_t two_j2,
                       std::int32_t two_m2, std::int32_t two_j, std::int32_t two_m) {
     if (fails_selection_rules(two_j1, two_m1, two_j2, two_m2, two_j, two_m)) return 0.0;
-    const CgKey key{two_j1, two_m1, two_j2, two_m2, two_j, two_m};
+    const CoefficientKey key{two_j1, two_m1, two_j2, two_m2, two_j, two_m};
     CgMemo& memo = cg_memo();
     {
         std::lock_guard guard(memo.lock);

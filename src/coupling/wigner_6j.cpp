@@ -14,6 +14,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "coupling/coefficient_memo_key.hpp"
 #include "coupling/coupling_rule.hpp"
 #include "coupling/exact_rounding.hpp"
 
@@ -69,22 +70,9 @@ void racah_sum(const std::array<std::int64_t, 4>& alpha, const std::array<std::i
     }
 }
 
-using SixJKey = std::array<std::int32_t, 6>;
-
-struct SixJKeyHash {
-    std::size_t operator()(const SixJKey& key) const noexcept {
-        std::uint64_t h = 0xcbf29ce484222325ULL;
-        for (std::int32_t v : key) {
-            h ^= static_cast<std::uint32_t>(v);
-            h *= 0x100000001b3ULL;
-        }
-        return static_cast<std::size_t>(h ^ (h >> 32));
-    }
-};
-
 struct SixJMemo {
     std::mutex lock;
-    std::unordered_map<SixJKey, double, SixJKeyHash> values;
+    std::unordered_map<CoefficientKey, double, CoefficientKeyHash> values;
 };
 
 // Created on first use and never destroyed, so it outlives every thread that may call in.
@@ -142,7 +130,7 @@ double wigner_6j_exact(std::int32_t two_j1, std::int32_t two_j2, std::int32_t tw
 double wigner_6j(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
                  std::int32_t two_j4, std::int32_t two_j5, std::int32_t two_j6) {
     if (!six_j_triads_hold(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6)) return 0.0;
-    const SixJKey key{two_j1, two_j2, two_j3, two_j4, two_j5, two_j6};
+    const CoefficientKey key{two_j1, two_j2, two_j3, two_j4, two_j5, two_j6};
     SixJMemo& memo = six_j_memo();
     {
         std::lock_guard guard(memo.lock);

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "basis/fusion_tree.hpp"
+
 namespace tavrin::recoupling {
 
 double direction_sign(const CGSpec& spec) {
@@ -12,16 +14,12 @@ double direction_sign(const CGSpec& spec) {
 Status check_tree_shape(const CGSpec& spec) {
     const std::size_t n = spec.num_external();
     if (n < 2) {
-        return fail(TavrinError::invalid_cgt_spec("Cannot build canonical basis with " +
-                                                  std::to_string(n) +
-                                                  " external edges (minimum is 2)"));
+        return fail(too_few_edges_for_basis(n));
     }
     const std::int32_t a = spec.edges()[0].j.twice();
     const std::int32_t b = spec.edges()[1].j.twice();
     if (n == 2 && a != b) {
-        return fail(TavrinError::invalid_cgt_spec("Two-edge CG tensor requires equal spins, got j=" +
-                                                  std::to_string(a) + "/2 and j=" +
-                                                  std::to_string(b) + "/2"));
+        return fail(two_edge_spin_mismatch(a, b));
     }
     return {};
 }

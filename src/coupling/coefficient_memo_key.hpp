@@ -1,0 +1,23 @@
+// The key of the process-wide coefficient memos: six doubled quantum numbers in argument order.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace tavrin {
+
+using CoefficientKey = std::array<std::int32_t, 6>;
+
+struct CoefficientKeyHash {
+    std::size_t operator()(const CoefficientKey& key) const noexcept {
+        std::uint64_t h = 0xcbf29ce484222325ULL;  // FNV-1a over the six values
+        for (std::int32_t v : key) {
+            h ^= static_cast<std::uint32_t>(v);
+            h *= 0x100000001b3ULL;
+        }
+        return static_cast<std::size_t>(h ^ (h >> 32));
+    }
+};
+
+}  // namespace tavrin
