@@ -230,6 +230,7 @@ def child_first_call(args):
 
 def child_peak(args):
     """Peak resident memory of one X-symbol in a fresh process, against its largest basis."""
+    import numpy  # noqa: F401  (loaded before the baseline: the symbol comes back as an array)
     import tavrin
 
     spins = [args.peak_spin] * 3

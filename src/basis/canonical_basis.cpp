@@ -58,30 +58,40 @@ void warn_cache_failure(CallContext& context, const std::string& cause,
 constexpr const char* kBuiltInstead = "the basis was computed instead";
 constexpr const char* kNotStored = "the basis was computed but not stored";
 
+// A basis and whether the database holds it as it is: only such a basis may be kept in the
+// in-process store, so that a cache that failed is asked again (and warns again, and receives
+// the row once it works) on the next request.
+struct FetchedBasis {
+    Tensor basis;
+    bool in_database;
+};
+
 // The canonical-pattern basis from the cache, or built and stored on a miss.
-Result<Tensor> load_or_build(const std::vector<std::int32_t>& spins, std::size_t om_dimension,
-                             CallContext& context) {
+Result<FetchedBasis> load_or_build(const std::vector<std::int32_t>& spins,
+                                   std::size_t om_dimension, CallContext& context) {
     auto cached = load_cached_basis(spins);
     bool store = true;
     if (!cached) {
         warn_cache_failure(context, cached.error().text(), kBuiltInstead);
     } else if (cached->has_value()) {
         const auto problem = wrong_shape(**cached, spins, om_dimension);
-        if (!problem) return std::move(**cached);
+        if (!problem) return FetchedBasis{std::move(**cached), true};
         warn_cache_failure(context, *problem, kBuiltInstead);
         store = false;  // the row stays as it is
     }
     auto built = build_canonical_basis(spins, context);
-    if (!built || !store) return built;
+    if (!built) return fail(std::move(built.error()));
+    if (!store) return FetchedBasis{std::move(*built), false};
     // Writing a large basis takes as long as building it: a caller who asked to stop meanwhile
     // does not wait for it.
     if (context.should_stop()) {
         return fail(TavrinError::interrupted());
     }
-    if (auto stored = store_cached_basis(spins, *built); !stored) {
+    auto stored = store_cached_basis(spins, *built);
+    if (!stored) {
         warn_cache_failure(context, stored.error().text(), kNotStored);
     }
-    return built;
+    return FetchedBasis{std::move(*built), stored.has_value()};
 }
 
 Status check_edge_count(const CGSpec& spec) {
@@ -139,11 +149,14 @@ Result<Tensor> owned_canonical_pattern_basis(const CGSpec& spec, CallContext& co
     if (SharedBasis kept = store.find(path, spins)) {
         return *kept;
     }
-    auto basis = load_or_build(spins, spec.om_dimension(), context);
-    if (basis && store.has_room_for(*basis)) {
-        store.insert(path, spins, std::make_shared<const Tensor>(*basis));
+    auto fetched = load_or_build(spins, spec.om_dimension(), context);
+    if (!fetched) {
+        return fail(std::move(fetched.error()));
     }
-    return basis;
+    if (fetched->in_database && store.has_room_for(fetched->basis)) {
+        store.insert(path, spins, std::make_shared<const Tensor>(fetched->basis));
+    }
+    return std::move(fetched->basis);
 }
 
 }  // namespace
@@ -158,12 +171,14 @@ Result<SharedBasis> shared_canonical_pattern_basis(const CGSpec& spec, CallConte
     if (SharedBasis kept = store.find(path, spins)) {
         return kept;
     }
-    auto basis = load_or_build(spins, spec.om_dimension(), context);
-    if (!basis) {
-        return fail(std::move(basis.error()));
+    auto fetched = load_or_build(spins, spec.om_dimension(), context);
+    if (!fetched) {
+        return fail(std::move(fetched.error()));
     }
-    auto shared = std::make_shared<const Tensor>(std::move(*basis));
-    store.insert(path, spins, shared);
+    auto shared = std::make_shared<const Tensor>(std::move(fetched->basis));
+    if (fetched->in_database) {
+        store.insert(path, spins, shared);
+    }
     return shared;
 }
 

@@ -1,7 +1,6 @@
 #include "symbols/xsymbol.hpp"
 
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "basis/canonical_basis.hpp"
@@ -22,8 +21,8 @@ TavrinError repeated_axis(std::uint64_t index, const char* list) {
 Status check_pairs(const CGSpec& a, const CGSpec& b, const Contraction& contraction) {
     const auto& axes_a = contraction.axes_a();
     const auto& axes_b = contraction.axes_b();
-    std::unordered_set<std::uint64_t> seen_a;
-    std::unordered_set<std::uint64_t> seen_b;
+    std::vector<bool> seen_a(a.num_external(), false);
+    std::vector<bool> seen_b(b.num_external(), false);
     for (std::size_t i = 0; i < axes_a.size(); ++i) {
         if (axes_a[i] >= a.num_external()) {
             return fail(TavrinError::index_out_of_bounds(axes_a[i], a.num_external()));
@@ -37,21 +36,27 @@ Status check_pairs(const CGSpec& a, const CGSpec& b, const Contraction& contract
             return fail(TavrinError::incompatible_edges(ja, jb));
         }
         // A repeated axis would pair one edge twice in the sum: refuse it here.
-        if (!seen_a.insert(axes_a[i]).second) {
+        if (seen_a[axes_a[i]]) {
             return fail(repeated_axis(axes_a[i], "axes_a"));
         }
-        if (!seen_b.insert(axes_b[i]).second) {
+        if (seen_b[axes_b[i]]) {
             return fail(repeated_axis(axes_b[i], "axes_b"));
         }
+        seen_a[axes_a[i]] = true;
+        seen_b[axes_b[i]] = true;
     }
     return {};
 }
 
 std::vector<Edge> uncontracted_edges(const CGSpec& spec, const std::vector<std::uint64_t>& axes) {
-    const std::unordered_set<std::uint64_t> contracted(axes.begin(), axes.end());
+    std::vector<bool> contracted(spec.num_external(), false);
+    for (std::uint64_t axis : axes) {
+        contracted[axis] = true;
+    }
     std::vector<Edge> edges;
+    edges.reserve(spec.num_external() - axes.size());
     for (std::size_t i = 0; i < spec.num_external(); ++i) {
-        if (!contracted.contains(i)) {
+        if (!contracted[i]) {
             edges.push_back(spec.edges()[i]);
         }
     }
@@ -65,9 +70,8 @@ Result<CGSpec> contracted_spec(const CGSpec& spec_a, const CGSpec& spec_b,
         return fail(std::move(checked.error()));
     }
     std::vector<Edge> edges_c = uncontracted_edges(spec_a, contraction.axes_a());
-    for (const Edge& edge : uncontracted_edges(spec_b, contraction.axes_b())) {
-        edges_c.push_back(edge);
-    }
+    const std::vector<Edge> edges_b = uncontracted_edges(spec_b, contraction.axes_b());
+    edges_c.insert(edges_c.end(), edges_b.begin(), edges_b.end());
     return CGSpec::from_edges(std::move(edges_c));
 }
 

@@ -10,8 +10,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "symbols/outer_product_sum.hpp"
@@ -79,21 +77,42 @@ struct SideLayout {
 };
 
 constexpr std::size_t kGroupsBetweenStopChecks = 64;
+
+// The charges of a side's groups times `sign`, sorted (a side has few groups: a sorted vector
+// costs one allocation where a hash set costs one per group).
+std::vector<std::int64_t> sorted_charges(const Side& side, std::int64_t sign) {
+    std::vector<std::int64_t> charges;
+    charges.reserve(side.groups.size());
+    for (const FreeGroup& group : side.groups) {
+        charges.push_back(sign * group.charge);
+    }
+    std::ranges::sort(charges);
+    return charges;
+}
+
+// A side's group positions ordered by charge, for the groups of one charge by equal_range.
+std::vector<std::uint32_t> groups_by_charge(const Side& side) {
+    std::vector<std::uint32_t> order(side.groups.size());
+    for (std::uint32_t h = 0; h < order.size(); ++h) {
+        order[h] = h;
+    }
+    std::ranges::stable_sort(order, {}, [&](std::uint32_t h) { return side.groups[h].charge; });
+    return order;
+}
 constexpr std::size_t kRowsBetweenStopChecks = 256;
 
 // The non-zero rows of one side. With `partners` (the other side, already collected), only the
 // groups whose charge some group of the partner cancels: C is zero for the others.
 Result<Side> collect_side(const SideLayout& layout, std::optional<FixedIndex> fixed,
                           const Side* partners, CallContext& context) {
-    std::unordered_set<std::int64_t> wanted;
+    std::vector<std::int64_t> wanted;
     if (partners != nullptr) {
-        for (const FreeGroup& group : partners->groups) {
-            wanted.insert(-group.charge);
-        }
+        wanted = sorted_charges(*partners, -1);
     }
     std::vector<std::size_t> edges = layout.free_edges;
     edges.insert(edges.end(), layout.paired_edges.begin(), layout.paired_edges.end());
     std::vector<Leg> legs;
+    legs.reserve(edges.size());
     for (std::size_t edge : edges) {
         legs.push_back(layout.basis.leg(edge));
     }
@@ -124,7 +143,7 @@ Result<Side> collect_side(const SideLayout& layout, std::optional<FixedIndex> fi
                 group.c_offset += layout.c.offset(layout.c_first + f, free[f]);
                 group.c_negates ^= layout.c.negates(layout.c_first + f, free[f]);
             }
-            skipping = partners != nullptr && !wanted.contains(group.charge);
+            skipping = partners != nullptr && !std::ranges::binary_search(wanted, group.charge);
             if (!skipping) {
                 side.groups.push_back(group);
             }
@@ -190,6 +209,7 @@ std::vector<std::size_t> uncontracted(std::size_t n, const std::vector<std::uint
         contracted[axis] = true;
     }
     std::vector<std::size_t> free;
+    free.reserve(n - axes.size());
     for (std::size_t k = 0; k < n; ++k) {
         if (!contracted[k]) {
             free.push_back(k);
@@ -210,16 +230,11 @@ XSumOrder cheapest_order(const Side& a, const Side& b, std::uint64_t om_c) {
         triples += double(j - i) * double(last - first);
         i = j;
     }
-    std::unordered_map<std::int64_t, double> b_groups_by_charge;
-    for (const FreeGroup& group : b.groups) {
-        b_groups_by_charge[group.charge] += 1.0;
-    }
+    const std::vector<std::int64_t> b_charges = sorted_charges(b, 1);
     double group_pairs = 0.0;  // (f_A, f_B) with cancelling charges
     for (const FreeGroup& group : a.groups) {
-        if (const auto found = b_groups_by_charge.find(-group.charge);
-            found != b_groups_by_charge.end()) {
-            group_pairs += found->second;
-        }
+        const auto [first, last] = std::ranges::equal_range(b_charges, -group.charge);
+        group_pairs += double(last - first);
     }
     const double na = double(a.om);
     const double nb = double(b.om);
@@ -235,10 +250,8 @@ XSumOrder cheapest_order(const Side& a, const Side& b, std::uint64_t om_c) {
 
 Status sum_pairs_first(const Side& side_a, const Side& side_b, const PhasedBasis& c, Tensor& x,
                        CallContext& context) {
-    std::unordered_map<std::int64_t, std::vector<std::size_t>> b_groups_by_charge;
-    for (std::size_t h = 0; h < side_b.groups.size(); ++h) {
-        b_groups_by_charge[side_b.groups[h].charge].push_back(h);
-    }
+    const std::vector<std::uint32_t> b_order = groups_by_charge(side_b);
+    const auto charge_of = [&](std::uint32_t h) { return side_b.groups[h].charge; };
     const std::uint64_t om_a = side_a.om;
     const std::uint64_t om_b = side_b.om;
     const std::uint64_t om_c = c.om();
@@ -250,11 +263,7 @@ Status sum_pairs_first(const Side& side_a, const Side& side_b, const PhasedBasis
         if (visited++ % kGroupsBetweenStopChecks == 0 && context.should_stop()) {
             return fail(TavrinError::interrupted());
         }
-        const auto partners = b_groups_by_charge.find(-ga.charge);
-        if (partners == b_groups_by_charge.end()) {
-            continue;
-        }
-        for (std::size_t h : partners->second) {
+        for (std::uint32_t h : std::ranges::equal_range(b_order, -ga.charge, {}, charge_of)) {
             const FreeGroup& gb = side_b.groups[h];
             if (!contract_pairs(side_a, ga, side_b, gb, t_sum, t)) {
                 continue;

@@ -37,13 +37,6 @@ BASIS_CALLS = {
 }
 
 
-@pytest.fixture(autouse=True)
-def every_call_reaches_the_database(monkeypatch):
-    """These tests are about the database: the in-process store of decoded bases, which would
-    answer repeated requests without it, is off (it has tests of its own)."""
-    monkeypatch.setenv("TAVRIN_BASIS_STORE_BYTES", "0")
-
-
 @pytest.fixture
 def cache_dir(tmp_path, monkeypatch):
     directory = tmp_path / "cache"
@@ -124,7 +117,10 @@ def test_garbage_database_is_left_alone(cache_dir):
     (None, "Stored basis has shape [2, 2] but the spins require [2, 2, 1]; the row was not "
            "written by this library"),
 ])
-def test_unusable_row_is_rebuilt_and_left_as_it_is(cache_dir, blob, cause):
+def test_unusable_row_is_rebuilt_and_left_as_it_is(cache_dir, blob, cause, monkeypatch):
+    # The row is changed behind the process's back: without the in-process store, whose
+    # decoded copy would go on serving it, the next call reads it again.
+    monkeypatch.setenv("TAVRIN_BASIS_STORE_BYTES", "0")
     if blob is None:
         buffer = io.BytesIO()
         np.save(buffer, np.eye(2))
@@ -211,6 +207,9 @@ def basis_digest(spins):
 def test_read_only_cache_serves_hits_and_computes_misses(shared_tmp, monkeypatch):
     cache = shared_tmp / "cache"
     monkeypatch.setenv("TAVRIN_CACHE_PATH", str(cache))
+    # A row is deleted behind the process's back: the in-process store, which would go on
+    # serving its decoded copy, stays off.
+    monkeypatch.setenv("TAVRIN_BASIS_STORE_BYTES", "0")
     stored = basis_digest([2, 2, 2])
     missing = basis_digest([1, 1, 2])
     with sqlite3.connect(cache / "cgbasis.db") as connection:

@@ -96,7 +96,8 @@ def test_info_shows_path_journal_mode_rows_and_largest_entries(tmp_path, monkeyp
 
 
 def test_clear_removes_every_basis_and_the_cache_keeps_working(tmp_path, monkeypatch):
-    # The process's in-process store would answer without the database it is about.
+    # Another process clears the cache: without the in-process store, whose decoded copies
+    # would go on serving this one, the next request writes its row again.
     monkeypatch.setenv("TAVRIN_BASIS_STORE_BYTES", "0")
     build(tmp_path, monkeypatch, [1, 1], [2, 2, 2, 2])
     result = tool("clear", cache_dir=tmp_path)
