@@ -2,7 +2,7 @@
 
 Run after `pip install .`:  python benchmarks/bench_recoupling.py [--max-dense-n 16]
 
-The specification of the total-spin-0 sector of N spins 1/2 has N incoming spin-1/2 edges and
+The CGSpec of the total-spin-0 sector of N spins 1/2 has N incoming spin-1/2 edges and
 one outgoing spin-0 edge; its OM dimension is the Catalan number C(N/2). The symbol timed is the
 R-symbol of the exchange of the two middle sites. Each (method, N) runs in a fresh child process
 so that its peak memory is its own: the dense method twice (cold: empty cache, the basis is built

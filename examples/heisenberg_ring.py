@@ -2,7 +2,7 @@
 
 H = sum_i S_i . S_(i+1) on a periodic ring of N sites. Its total-spin-0 sector is the space of
 invariant tensors with N incoming spin-1/2 edges and one outgoing spin-0 edge, whose basis is
-the specification's OM basis (dimension: the Catalan number C(N/2)).
+the CGSpec's OM basis (dimension: the Catalan number C(N/2)).
 
 For the bond (i, j), the R-symbol R of the permutation that brings edges i and j to the front
 relates the original basis |a> to the permuted one |b'> = sum_a R[a, b] |a>. In the permuted

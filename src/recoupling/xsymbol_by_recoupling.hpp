@@ -9,7 +9,7 @@
 
 namespace tavrin::recoupling {
 
-// X[a, b, c] of the dense definition for a checked contraction and the specification C built
+// X[a, b, c] of the dense definition for a checked contraction and the CG specification C built
 // from it. A, B and C have two or more edges (see check_tree_shape).
 Result<Tensor> xsymbol_by_recoupling(const CGSpec& spec_a, const CGSpec& spec_b,
                                      const Contraction& contraction, const CGSpec& spec_c,

@@ -112,7 +112,7 @@ private:
     std::vector<StoredIndex> indices_;
 };
 
-// A canonical-pattern basis and the specification (directions included) it stands for.
+// A canonical-pattern basis and the CGSpec (directions included) it stands for.
 struct BasisOperand {
     const Tensor& canonical;
     const CGSpec& spec;

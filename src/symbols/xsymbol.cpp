@@ -63,7 +63,7 @@ std::vector<Edge> uncontracted_edges(const CGSpec& spec, const std::vector<std::
     return edges;
 }
 
-// The checks of the pairs and the specification C, shared by both methods.
+// The checks of the pairs and the contracted CGSpec C, shared by both methods.
 Result<CGSpec> contracted_spec(const CGSpec& spec_a, const CGSpec& spec_b,
                                const Contraction& contraction) {
     if (auto checked = check_pairs(spec_a, spec_b, contraction); !checked) {
