@@ -27,20 +27,15 @@
 #include <unordered_map>
 
 #include "coupling/clebsch_gordan_exact.hpp"
-#include "coupling/coefficient_memo_key.hpp"
+#include "coupling/coefficient_memo.hpp"
 #include "coupling/coupling_rule.hpp"
 
 namespace tavrin {
 namespace {
 
-struct CgMemo {
-    std::mutex lock;
-    std::unordered_map<CoefficientKey, double, CoefficientKeyHash> values;
-};
-
 // Created on first use and never destroyed, so it outlives every thread that may call in.
-CgMemo& cg_memo() {
-    static CgMemo* memo = new CgMemo;
+CoefficientMemo& cg_memo() {
+    static CoefficientMemo* memo = new CoefficientMemo;
     return *memo;
 }
 
@@ -134,16 +129,10 @@ double clebsch_gordan(std::int32_t two_j1, std::int32_t two_m1, std::int32_t two
                       std::int32_t two_m2, std::int32_t two_j, std::int32_t two_m) {
     if (fails_selection_rules(two_j1, two_m1, two_j2, two_m2, two_j, two_m)) return 0.0;
     const CoefficientKey key{two_j1, two_m1, two_j2, two_m2, two_j, two_m};
-    CgMemo& memo = cg_memo();
-    {
-        std::lock_guard guard(memo.lock);
-        if (auto it = memo.values.find(key); it != memo.values.end()) return it->second;
-    }
+    CoefficientMemo& memo = cg_memo();
+    if (const auto known = memo.find(key)) return *known;
     const double value = compute(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
-    {
-        std::lock_guard guard(memo.lock);
-        memo.values.insert_or_assign(key, value);
-    }
+    memo.insert(key, value);
     return value;
 }
 
@@ -160,9 +149,7 @@ double clebsch_gordan_correctly_rounded(std::int32_t two_j1, std::int32_t two_m1
 }
 
 std::size_t cg_memo_size() {
-    CgMemo& memo = cg_memo();
-    std::lock_guard guard(memo.lock);
-    return memo.values.size();
+    return cg_memo().size();
 }
 
 }  // namespace tavrin

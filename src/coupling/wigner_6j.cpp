@@ -14,7 +14,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "coupling/coefficient_memo_key.hpp"
+#include "coupling/coefficient_memo.hpp"
 #include "coupling/coupling_rule.hpp"
 #include "coupling/exact_rounding.hpp"
 
@@ -70,14 +70,9 @@ void racah_sum(const std::array<std::int64_t, 4>& alpha, const std::array<std::i
     }
 }
 
-struct SixJMemo {
-    std::mutex lock;
-    std::unordered_map<CoefficientKey, double, CoefficientKeyHash> values;
-};
-
 // Created on first use and never destroyed, so it outlives every thread that may call in.
-SixJMemo& six_j_memo() {
-    static SixJMemo* memo = new SixJMemo;
+CoefficientMemo& six_j_memo() {
+    static CoefficientMemo* memo = new CoefficientMemo(kSixJMemoCapacity);
     return *memo;
 }
 
@@ -131,16 +126,10 @@ double wigner_6j(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
                  std::int32_t two_j4, std::int32_t two_j5, std::int32_t two_j6) {
     if (!six_j_triads_hold(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6)) return 0.0;
     const CoefficientKey key{two_j1, two_j2, two_j3, two_j4, two_j5, two_j6};
-    SixJMemo& memo = six_j_memo();
-    {
-        std::lock_guard guard(memo.lock);
-        if (auto it = memo.values.find(key); it != memo.values.end()) return it->second;
-    }
+    CoefficientMemo& memo = six_j_memo();
+    if (const auto known = memo.find(key)) return *known;
     const double value = wigner_6j_exact(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6);
-    {
-        std::lock_guard guard(memo.lock);
-        if (memo.values.size() < kSixJMemoCapacity) memo.values.insert_or_assign(key, value);
-    }
+    memo.insert(key, value);
     return value;
 }
 
