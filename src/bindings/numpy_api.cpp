@@ -1,5 +1,9 @@
 #include "bindings/numpy_api.hpp"
 
+#include <charconv>
+#include <optional>
+#include <string_view>
+
 #include "bindings/created_once.hpp"
 #include "bindings/internal_fault.hpp"
 #include "bindings/py_ref.hpp"
@@ -30,10 +34,39 @@ PyRef attribute(PyObject* object, const char* name) {
     return checked(PyObject_GetAttrString(object, name));
 }
 
-// numpy.lib.NumpyVersion(numpy.__version__).major
+// The major version of a string that starts as "1.2.3" does (digits, dot, digits, dot,
+// digits), which is where NumpyVersion accepts it and reads the same number; nothing for any
+// other string.
+std::optional<long> plain_major_version(std::string_view text) {
+    long major = 0;
+    const char* const end = text.data() + text.size();
+    auto [at, error] = std::from_chars(text.data(), end, major);
+    if (error != std::errc{} || at == text.data() || major < 0) return std::nullopt;
+    for (int part = 0; part < 2; ++part) {
+        if (at == end || *at != '.') return std::nullopt;
+        const char* digits = ++at;
+        while (at != end && *at >= '0' && *at <= '9') ++at;
+        if (at == digits) return std::nullopt;
+    }
+    return major;
+}
+
+// numpy.lib.NumpyVersion(numpy.__version__).major. A plain version string is read here:
+// NumpyVersion compiles its pattern on first use, which costs a process's first array more
+// than the rest of the lookup together.
 long numpy_major_version() {
     PyRef numpy = import("numpy");
     PyRef version = attribute(numpy.get(), "__version__");
+    if (PyUnicode_Check(version.get())) {
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(version.get(), &size);
+        if (text == nullptr) {
+            throw_python_error();
+        }
+        if (const auto major = plain_major_version({text, static_cast<std::size_t>(size)})) {
+            return *major;
+        }
+    }
     PyRef lib = import("numpy.lib");
     PyRef version_class = attribute(lib.get(), "NumpyVersion");
     PyRef parsed =

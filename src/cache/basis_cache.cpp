@@ -100,6 +100,19 @@ void leave_write_ahead_log_on_network(sqlite3* connection, const std::filesystem
     }
 }
 
+// A process that opens the cache while no other has it open reads the whole write-ahead log
+// first. SQLite folds the log into the file after 1000 pages, which with large pages is tens of
+// megabytes (every small row adds two or three pages): the log is folded after this many bytes
+// instead.
+constexpr std::int64_t kLogBytes = std::int64_t{4} << 20;
+
+void bound_log_length(sqlite3* connection) {
+    const auto page_size = query_integer(connection, "PRAGMA page_size");
+    if (!page_size || *page_size <= 0) return;
+    const std::int64_t pages = std::max<std::int64_t>(16, kLogBytes / *page_size);
+    (void)execute(connection, "PRAGMA wal_autocheckpoint=" + std::to_string(pages));
+}
+
 // Write-ahead logging makes a commit cost no fsync on a local disk; where it is unsafe or
 // impossible (no right to create the log beside the file), the rollback journal stays. Chosen
 // before the connection's first write, so that readers pay nothing for it. Its failure costs
@@ -111,7 +124,8 @@ void choose_journal_for_writing(sqlite3* connection, const std::filesystem::path
     if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) return;
     if (execute(connection, "PRAGMA journal_mode=WAL")) {
         (void)execute(connection, "PRAGMA synchronous=NORMAL");
-        (void)execute(connection, "PRAGMA journal_size_limit=4194304");
+        (void)execute(connection, "PRAGMA journal_size_limit=" + std::to_string(kLogBytes));
+        bound_log_length(connection);
     }
 }
 
@@ -149,15 +163,17 @@ std::string immutable_uri(const std::filesystem::path& path) {
 // Opens the database read-write (creating it), or, when it exists but can only be read (a
 // write-ahead log in a directory without write permission), as an immutable file for reading.
 std::expected<Connection, TavrinError> open_cache_database(const std::filesystem::path& path) {
+    struct stat info {};
+    const bool is_new_file = ::stat(path.c_str(), &info) != 0 || info.st_size == 0;
     auto connection = open_connection(path.string(), kOpenFlags);
     if (!connection) {
         return std::unexpected(
             TavrinError::cache_error("Failed to open database: " + connection.error().message));
     }
     leave_write_ahead_log_on_network(connection->get(), path);
-    // Large pages for a new file (SQLite ignores this for an existing one): a large row is
-    // then read in 64 KiB pieces instead of 4 KiB ones.
-    (void)execute(connection->get(), "PRAGMA page_size=65536");
+    // Large pages for a new file (an existing one keeps its own): a large row is then read in
+    // 64 KiB pieces instead of 4 KiB ones.
+    if (is_new_file) (void)execute(connection->get(), "PRAGMA page_size=65536");
     auto table = execute(connection->get(), kCacheTableStatement);
     if (table) return std::move(*connection);
 
@@ -190,6 +206,8 @@ void abandon(OpenCache& cache) {
     (void)cache.connection.release();
 }
 
+void close_at_exit() { close_cache_connection(); }
+
 // Makes the state hold a connection for the current cache path. A failure leaves it untouched.
 Status acquire_cache_connection(std::optional<OpenCache>& state) {
     const char* value = std::getenv(kCachePathVariable);
@@ -220,6 +238,8 @@ Status acquire_cache_connection(std::optional<OpenCache>& state) {
     state->variable = std::move(variable);
     state->connection = std::move(*connection);
     state->owner = ::getpid();
+    static const bool closes_at_exit = std::atexit(close_at_exit) == 0;
+    (void)closes_at_exit;
     return {};
 }
 
@@ -545,6 +565,14 @@ Status store_cached_basis(std::span<const std::int32_t> spins, const Tensor& bas
     return with_open_cache([&](std::optional<OpenCache>& state) {
         return insert_basis(state, spin_key(spins), basis);
     });
+}
+
+void close_cache_connection() {
+    CacheLock& lock = cache_lock();
+    const std::unique_lock guard(lock.mutex, std::try_to_lock);
+    if (!guard.owns_lock() || !lock.state) return;
+    if (lock.state->owner != ::getpid()) abandon(*lock.state);
+    lock.state.reset();
 }
 
 Status run_inside_cache_operation(const std::function<void()>& body) {

@@ -30,8 +30,15 @@ std::vector<std::uint8_t> spin_key(std::span<const std::int32_t> spins);
 // The basis stored under the spins, or nothing on a miss. Fails with CacheError.
 Result<std::optional<Tensor>> load_cached_basis(std::span<const std::int32_t> spins);
 
-// Inserts the basis under the spins, replacing any row with the same key. Fails with CacheError.
+// Inserts the basis under the spins; a row already stored under them is kept. Fails with
+// CacheError.
 Status store_cached_basis(std::span<const std::int32_t> spins, const Tensor& basis);
+
+// Closes this process's connection, unless an operation is running on it; the next operation
+// opens it again. Runs when the process exits, so that the last process to leave folds the
+// write-ahead log into the file and removes it, and the next one to open the cache has no log
+// to read through.
+void close_cache_connection();
 
 // For tests of the lock: runs `body` where an operation's own work runs, with the cache lock held
 // and the connection acquired, and fails as an operation would before reaching it.

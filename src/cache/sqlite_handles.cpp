@@ -90,4 +90,14 @@ SqliteResult execute(sqlite3* connection, std::string_view sql) {
     return step_to_done(connection, statement->get());
 }
 
+std::expected<std::int64_t, SqliteFailure> query_integer(sqlite3* connection,
+                                                         std::string_view sql) {
+    auto statement = prepare(connection, sql);
+    if (!statement) return std::unexpected(std::move(statement.error()));
+    if (sqlite3_step(statement->get()) != SQLITE_ROW) {
+        return std::unexpected(last_failure(connection));
+    }
+    return sqlite3_column_int64(statement->get(), 0);
+}
+
 }  // namespace tavrin

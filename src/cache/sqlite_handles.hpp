@@ -71,4 +71,8 @@ SqliteResult step_to_done(sqlite3* connection, sqlite3_stmt* statement);
 // Prepares and runs a statement without parameters or rows.
 SqliteResult execute(sqlite3* connection, std::string_view sql);
 
+// The integer in the first column of the first row of a statement without parameters.
+std::expected<std::int64_t, SqliteFailure> query_integer(sqlite3* connection,
+                                                         std::string_view sql);
+
 }  // namespace tavrin

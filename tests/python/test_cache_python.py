@@ -157,6 +157,31 @@ def test_local_cache_uses_a_write_ahead_log(cache_dir):
     connection.close()
 
 
+STORE_SMALL_ROWS_AND_EXIT = """
+import os, sys
+sys.path.insert(0, {tests!r})
+from spec_factory import spec_of
+from tavrin import canonical_basis
+for a in range(1, 15):
+    for b in range(1, 11):
+        canonical_basis(spec_of([1, a, b, a + b + 1]))
+{exit}
+"""
+
+
+# A process that opens the cache while no other has it reads the whole write-ahead log first;
+# small rows add large pages to it. It stays a few megabytes long however a process ends, and
+# a process that exits normally leaves none behind.
+@pytest.mark.parametrize("exit, longest", [("sys.exit(0)", 0), ("os._exit(0)", 5 << 20)],
+                         ids=["normal-exit", "abrupt-exit"])
+def test_write_ahead_log_left_behind_stays_short(cache_dir, exit, longest):
+    script = STORE_SMALL_ROWS_AND_EXIT.format(tests=os.path.dirname(__file__), exit=exit)
+    subprocess.run([sys.executable, "-c", script], check=True, timeout=300)
+    log = cache_dir / "cgbasis.db-wal"
+    assert (log.stat().st_size if log.exists() else 0) <= longest
+    assert len(cache_rows(cache_dir)) == 140
+
+
 NOBODY = 65534
 
 
