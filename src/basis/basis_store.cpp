@@ -59,6 +59,21 @@ bool BasisStore::has_room_for(const Tensor& basis) const {
     return bytes_of(basis) <= capacity_;
 }
 
+bool BasisStore::requested_before(const std::string& cache_path,
+                                  std::span<const std::int32_t> spins) {
+    const std::lock_guard lock(mutex_);
+    if (requested_.contains(KeyView{cache_path, spins})) {
+        return true;
+    }
+    if (request_order_.size() == kRememberedRequests) {
+        requested_.erase(request_order_.front());
+        request_order_.pop_front();
+    }
+    request_order_.push_back(
+        requested_.insert(Key{cache_path, {spins.begin(), spins.end()}}).first);
+    return false;
+}
+
 void BasisStore::set_capacity(std::uint64_t capacity_bytes) {
     const std::lock_guard lock(mutex_);
     capacity_ = capacity_bytes;

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -44,6 +46,10 @@ public:
                 SharedBasis basis);
     // Whether insert would keep the basis (it fits the capacity at all).
     bool has_room_for(const Tensor& basis) const;
+    // Notes a request the store could not answer, and tells whether the same key was noted
+    // before. The last kRememberedRequests keys are remembered.
+    bool requested_before(const std::string& cache_path, std::span<const std::int32_t> spins);
+    static constexpr std::size_t kRememberedRequests = 4096;
     // Shrinking evicts at once; 0 empties the store and keeps nothing afterwards.
     void set_capacity(std::uint64_t capacity_bytes);
 
@@ -82,6 +88,8 @@ private:
     std::uint64_t held_ = 0;
     std::list<Entry> recency_;  // most recently used first
     std::map<Key, std::list<Entry>::iterator, KeyOrder> index_;
+    std::set<Key, KeyOrder> requested_;
+    std::deque<std::set<Key, KeyOrder>::iterator> request_order_;  // oldest first
 };
 
 // The process-wide store, its capacity set from the environment as it is now.

@@ -140,8 +140,9 @@ std::string store_path() {
     return last->path;
 }
 
-// A copy for the caller: from the store, or loaded or built (the store then keeps a copy of
-// its own when it has room for it).
+// A copy for the caller: from the store, or loaded or built. The store keeps a copy of its own
+// from the second request on, so that a basis asked for once costs no second copy, in time or
+// in memory.
 Result<Tensor> owned_canonical_pattern_basis(const CGSpec& spec, CallContext& context) {
     BasisStore& store = process_basis_store();
     const std::string path = store_path();
@@ -153,7 +154,8 @@ Result<Tensor> owned_canonical_pattern_basis(const CGSpec& spec, CallContext& co
     if (!fetched) {
         return fail(std::move(fetched.error()));
     }
-    if (fetched->in_database && store.has_room_for(fetched->basis)) {
+    if (fetched->in_database && store.has_room_for(fetched->basis) &&
+        store.requested_before(path, spins)) {
         store.insert(path, spins, std::make_shared<const Tensor>(fetched->basis));
     }
     return std::move(fetched->basis);

@@ -139,6 +139,31 @@ TEST_F(StoreInFrontOfCache, TurnedOffEveryRequestLoadsAgain) {
     EXPECT_EQ(**first, **second);
 }
 
+TEST(BasisStore, RemembersTheLatestRequests) {
+    BasisStore store(1 << 20);
+    EXPECT_FALSE(store.requested_before("a", kSpinsA));
+    EXPECT_TRUE(store.requested_before("a", kSpinsA));
+    EXPECT_FALSE(store.requested_before("b", kSpinsA));
+    const auto count = static_cast<std::int32_t>(BasisStore::kRememberedRequests);
+    for (std::int32_t spin = 2; spin < 2 + count; ++spin) {
+        EXPECT_FALSE(store.requested_before("a", std::vector<std::int32_t>{spin, spin}));
+    }
+    EXPECT_FALSE(store.requested_before("a", kSpinsA));  // the oldest, forgotten
+    EXPECT_TRUE(store.requested_before("a", std::vector<std::int32_t>{3, 3}));
+}
+
+// A caller's copy is kept from the second request on: a basis asked for once is not copied
+// again for the store.
+TEST_F(StoreInFrontOfCache, CallersBasisKeptFromItsSecondRequest) {
+    const auto spec = spec_of({2, 2, 2}, {1, 1, -1});
+    BasisStore& store = process_basis_store();
+    const std::size_t before = store.size();
+    ASSERT_TRUE(canonical_basis(spec, context_));
+    EXPECT_EQ(store.size(), before);
+    ASSERT_TRUE(canonical_basis(spec, context_));
+    EXPECT_EQ(store.size(), before + 1);
+}
+
 // Phases are applied to the caller's copy, never to the kept basis: a request with other
 // directions after the first is the same bits as without the store.
 TEST_F(StoreInFrontOfCache, CopiesForCallersCarryTheirOwnPhases) {
