@@ -1,11 +1,13 @@
 #include "symbols/rsymbol.hpp"
 
+#include <memory>
 #include <string>
 
 #include "basis/canonical_basis.hpp"
 #include "recoupling/rsymbol_by_recoupling.hpp"
 #include "recoupling/tree_basis.hpp"
 #include "support/assertion.hpp"
+#include "symbols/plan_memo.hpp"
 #include "symbols/rsymbol_blocks.hpp"
 
 namespace tavrin {
@@ -48,8 +50,35 @@ Result<CGSpec> permuted_spec(const CGSpec& spec, std::span<const std::uint64_t> 
     return CGSpec::from_edges(std::move(permuted_edges));
 }
 
+// What a repeated R-symbol needs besides its bases: the permuted specification and the plan
+// of the sum.
+struct RSymbolPlan {
+    CGSpec spec_permuted;
+    std::shared_ptr<const RBlockPlan> blocks;
+};
+
+PlanMemo<RSymbolPlan>& rsymbol_plans() {
+    static PlanMemo<RSymbolPlan>* const memo = new PlanMemo<RSymbolPlan>(kPlanMemoBytes);
+    return *memo;
+}
+
+PlanKey rsymbol_plan_key(const CGSpec& spec, std::span<const std::uint64_t> permutation) {
+    PlanKey key;
+    key.reserve(2 + spec.num_external() + permutation.size());
+    append_spec_to_key(key, spec);
+    key.push_back(static_cast<std::int64_t>(permutation.size()));
+    for (const std::uint64_t edge : permutation) {
+        key.push_back(static_cast<std::int64_t>(edge));
+    }
+    return key;
+}
+
+// The sum by the plan when there is one; otherwise the plan is made, kept for the next call
+// with the same specification and permutation, and used.
 Result<Tensor> dense_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted,
-                             std::span<const std::uint64_t> permutation, CallContext& context) {
+                             std::span<const std::uint64_t> permutation,
+                             const RSymbolPlan* known, const PlanKey& key,
+                             CallContext& context) {
     auto original = shared_canonical_pattern_basis(spec, context);
     if (!original) {
         return fail(std::move(original.error()));
@@ -58,8 +87,18 @@ Result<Tensor> dense_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted,
     if (!permuted) {
         return fail(std::move(permuted.error()));
     }
-    return contract_rsymbol_blocks({**original, spec}, {**permuted, spec_permuted}, permutation,
-                                   context);
+    if (known != nullptr) {
+        return sum_rsymbol_blocks(*known->blocks, **original, **permuted, context);
+    }
+    auto plan = plan_rsymbol_blocks({**original, spec}, {**permuted, spec_permuted}, permutation,
+                                    context);
+    if (!plan) {
+        return fail(std::move(plan.error()));
+    }
+    const std::size_t bytes = plan_bytes(**plan);
+    rsymbol_plans().insert(
+        key, std::make_shared<const RSymbolPlan>(RSymbolPlan{spec_permuted, *plan}), bytes);
+    return sum_rsymbol_blocks(**plan, **original, **permuted, context);
 }
 
 // The errors of the two canonical bases the dense method fetches, in its order, then the moves.
@@ -78,12 +117,18 @@ Result<Tensor> recoupled_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted
 
 Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation,
                                 CallContext& context, SymbolMethod method) {
-    auto spec_permuted = permuted_spec(spec, permutation);
+    // A plan is kept only for a valid permutation: with one, the checks have passed before.
+    const PlanKey key =
+        method == SymbolMethod::Dense ? rsymbol_plan_key(spec, permutation) : PlanKey{};
+    const std::shared_ptr<const RSymbolPlan> known =
+        method == SymbolMethod::Dense ? rsymbol_plans().find(key) : nullptr;
+    auto spec_permuted =
+        known ? Result<CGSpec>(known->spec_permuted) : permuted_spec(spec, permutation);
     if (!spec_permuted) {
         return fail(std::move(spec_permuted.error()));
     }
     auto r = method == SymbolMethod::Dense
-                 ? dense_rsymbol(spec, *spec_permuted, permutation, context)
+                 ? dense_rsymbol(spec, *spec_permuted, permutation, known.get(), key, context)
                  : recoupled_rsymbol(spec, *spec_permuted, permutation, context);
     if (!r) {
         return fail(std::move(r.error()));

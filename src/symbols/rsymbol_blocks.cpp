@@ -3,9 +3,12 @@
 // invariant with the same edges, so the widest leg keeps a fixed m and the sum is scaled.
 #include "symbols/rsymbol_blocks.hpp"
 
+#include <array>
+#include <memory>
 #include <optional>
 #include <vector>
 
+#include "support/assertion.hpp"
 #include "symbols/outer_product_sum.hpp"
 
 namespace tavrin {
@@ -26,18 +29,29 @@ std::optional<FixedIndex> widest_leg(const std::vector<Leg>& legs) {
     return fixed;
 }
 
+// One pair of rows that meet: where each starts, and the signed scale of its product.
+struct MeetingRows {
+    std::uint64_t original;
+    std::uint64_t permuted;
+    double factor;
+};
+
 }  // namespace
 
-Result<Tensor> contract_rsymbol_blocks(BasisOperand original, BasisOperand permuted,
-                                       std::span<const std::uint64_t> permutation,
-                                       CallContext& context) {
+struct RBlockPlan {
+    std::uint64_t om_original;
+    std::uint64_t om_permuted;
+    std::array<std::uint64_t, 2> sizes;  // of the bases, in doubles
+    std::vector<MeetingRows> rows;
+};
+
+Result<std::shared_ptr<const RBlockPlan>> plan_rsymbol_blocks(
+    BasisOperand original, BasisOperand permuted, std::span<const std::uint64_t> permutation,
+    CallContext& context) {
     const PhasedBasis po(original.canonical, original.spec);
     const PhasedBasis pp(permuted.canonical, permuted.spec);
-    const std::uint64_t om_o = po.om();
-    const std::uint64_t om_p = pp.om();
-    Tensor r = Tensor::zeros({om_o, om_p});
-    OuterProductSum sum(om_o, om_p, r.data().data(), om_p);
-
+    auto plan = std::make_shared<RBlockPlan>(
+        RBlockPlan{po.om(), pp.om(), {original.canonical.size(), permuted.canonical.size()}, {}});
     const std::optional<FixedIndex> fixed = widest_leg(pp.legs());
     const double scale =
         fixed ? static_cast<double>(pp.leg(fixed->leg).twice_spin + 1) : 1.0;
@@ -57,13 +71,45 @@ Result<Tensor> contract_rsymbol_blocks(BasisOperand original, BasisOperand permu
             offset_p += pp.offset(k, indices[k]);
             negates ^= po.negates(edge, indices[k]) != pp.negates(k, indices[k]);
         }
-        sum.add(negates ? -scale : scale, po.data() + offset_o, pp.data() + offset_p);
+        plan->rows.push_back(MeetingRows{offset_o, offset_p, negates ? -scale : scale});
     });
-    sum.flush();
     if (stopped) {
         return fail(TavrinError::interrupted());
     }
+    return std::shared_ptr<const RBlockPlan>(std::move(plan));
+}
+
+std::size_t plan_bytes(const RBlockPlan& plan) {
+    return sizeof(RBlockPlan) + plan.rows.capacity() * sizeof(MeetingRows);
+}
+
+Result<Tensor> sum_rsymbol_blocks(const RBlockPlan& plan, const Tensor& original,
+                                  const Tensor& permuted, CallContext& context) {
+    check_invariant(plan.sizes == std::array{original.size(), permuted.size()},
+                    "bases of the sizes the plan was made for");
+    Tensor r = Tensor::zeros({plan.om_original, plan.om_permuted});
+    OuterProductSum sum(plan.om_original, plan.om_permuted, r.data().data(), plan.om_permuted);
+    const double* const data_o = original.data().data();
+    const double* const data_p = permuted.data().data();
+    for (std::size_t i = 0; i < plan.rows.size(); ++i) {
+        if (i % kRowsBetweenStopChecks == 0 && context.should_stop()) {
+            return fail(TavrinError::interrupted());
+        }
+        const MeetingRows& rows = plan.rows[i];
+        sum.add(rows.factor, data_o + rows.original, data_p + rows.permuted);
+    }
+    sum.flush();
     return r;
+}
+
+Result<Tensor> contract_rsymbol_blocks(BasisOperand original, BasisOperand permuted,
+                                       std::span<const std::uint64_t> permutation,
+                                       CallContext& context) {
+    auto plan = plan_rsymbol_blocks(original, permuted, permutation, context);
+    if (!plan) {
+        return fail(std::move(plan.error()));
+    }
+    return sum_rsymbol_blocks(**plan, original.canonical, permuted.canonical, context);
 }
 
 }  // namespace tavrin

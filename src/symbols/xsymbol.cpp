@@ -1,5 +1,6 @@
 #include "symbols/xsymbol.hpp"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "recoupling/tree_basis.hpp"
 #include "recoupling/xsymbol_by_recoupling.hpp"
 #include "support/assertion.hpp"
+#include "symbols/plan_memo.hpp"
 #include "symbols/xsymbol_blocks.hpp"
 
 namespace tavrin {
@@ -75,8 +77,39 @@ Result<CGSpec> contracted_spec(const CGSpec& spec_a, const CGSpec& spec_b,
     return CGSpec::from_edges(std::move(edges_c));
 }
 
+// What a repeated X-symbol needs besides its bases: the specification C and the plan of the
+// sum.
+struct XSymbolPlan {
+    CGSpec spec_c;
+    std::shared_ptr<const XBlockPlan> blocks;
+};
+
+PlanMemo<XSymbolPlan>& xsymbol_plans() {
+    static PlanMemo<XSymbolPlan>* const memo = new PlanMemo<XSymbolPlan>(kPlanMemoBytes);
+    return *memo;
+}
+
+PlanKey xsymbol_plan_key(const CGSpec& spec_a, const CGSpec& spec_b,
+                         const Contraction& contraction) {
+    PlanKey key;
+    key.reserve(4 + spec_a.num_external() + spec_b.num_external() +
+                2 * contraction.axes_a().size());
+    append_spec_to_key(key, spec_a);
+    append_spec_to_key(key, spec_b);
+    key.push_back(static_cast<std::int64_t>(contraction.axes_a().size()));
+    for (const auto* axes : {&contraction.axes_a(), &contraction.axes_b()}) {
+        for (const std::uint64_t axis : *axes) {
+            key.push_back(static_cast<std::int64_t>(axis));
+        }
+    }
+    return key;
+}
+
+// The sum by the plan when there is one; otherwise the plan is made, kept for the next call
+// with the same specifications and contraction, and used.
 Result<Tensor> dense_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
                              const Contraction& contraction, const CGSpec& spec_c,
+                             const XSymbolPlan* known, const PlanKey& key,
                              CallContext& context) {
     auto basis_a = shared_canonical_pattern_basis(spec_a, context);
     if (!basis_a) {
@@ -90,8 +123,18 @@ Result<Tensor> dense_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
     if (!basis_c) {
         return fail(std::move(basis_c.error()));
     }
-    return contract_xsymbol_blocks({**basis_a, spec_a}, {**basis_b, spec_b}, {**basis_c, spec_c},
-                                   contraction, context);
+    if (known != nullptr) {
+        return sum_xsymbol_blocks(*known->blocks, **basis_a, **basis_b, **basis_c, context);
+    }
+    auto plan = plan_xsymbol_blocks({**basis_a, spec_a}, {**basis_b, spec_b},
+                                    {**basis_c, spec_c}, contraction, context);
+    if (!plan) {
+        return fail(std::move(plan.error()));
+    }
+    const std::size_t bytes = plan_bytes(**plan);
+    xsymbol_plans().insert(key, std::make_shared<const XSymbolPlan>(XSymbolPlan{spec_c, *plan}),
+                           bytes);
+    return sum_xsymbol_blocks(**plan, **basis_a, **basis_b, **basis_c, context);
 }
 
 // The errors of the three canonical bases the dense method fetches, in its order, then the
@@ -112,12 +155,19 @@ Result<Tensor> recoupled_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
 Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
                                 const Contraction& contraction, CallContext& context,
                                 SymbolMethod method) {
-    auto spec_c = contracted_spec(spec_a, spec_b, contraction);
+    // A plan is kept only for valid pairs: with one, the checks have passed before.
+    const PlanKey key = method == SymbolMethod::Dense
+                            ? xsymbol_plan_key(spec_a, spec_b, contraction)
+                            : PlanKey{};
+    const std::shared_ptr<const XSymbolPlan> known =
+        method == SymbolMethod::Dense ? xsymbol_plans().find(key) : nullptr;
+    auto spec_c = known ? Result<CGSpec>(known->spec_c)
+                        : contracted_spec(spec_a, spec_b, contraction);
     if (!spec_c) {
         return fail(std::move(spec_c.error()));
     }
     auto x = method == SymbolMethod::Dense
-                 ? dense_xsymbol(spec_a, spec_b, contraction, *spec_c, context)
+                 ? dense_xsymbol(spec_a, spec_b, contraction, *spec_c, known.get(), key, context)
                  : recoupled_xsymbol(spec_a, spec_b, contraction, *spec_c, context);
     if (!x) {
         return fail(std::move(x.error()));

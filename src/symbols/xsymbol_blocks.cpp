@@ -9,9 +9,12 @@
 #include "symbols/xsymbol_blocks.hpp"
 
 #include <algorithm>
+#include <array>
+#include <memory>
 #include <optional>
 #include <vector>
 
+#include "support/assertion.hpp"
 #include "symbols/outer_product_sum.hpp"
 
 namespace tavrin {
@@ -27,10 +30,11 @@ struct FreeGroup {
     std::size_t end;
 };
 
-// A non-zero row of a side's basis: its contracted indices as one key (in pair order), the row.
+// A non-zero row of a side's basis: its contracted indices as one key (in pair order), where
+// the row starts in the basis.
 struct PairedRow {
     std::uint64_t pair_key;
-    const double* row;
+    std::uint64_t row;
     double sign;
     std::uint32_t group;
 };
@@ -66,6 +70,13 @@ struct Side {
         return {static_cast<std::size_t>(first - sorted_keys.begin()),
                 static_cast<std::size_t>(last - sorted_keys.begin())};
     }
+};
+
+// Where the values of the three canonical-pattern bases start.
+struct Bases {
+    const double* a;
+    const double* b;
+    const double* c;
 };
 
 struct SideLayout {
@@ -161,7 +172,7 @@ Result<Side> collect_side(const SideLayout& layout, std::optional<FixedIndex> fi
             offset += layout.basis.offset(edges[k], indices[k]);
             negates ^= layout.basis.negates(edges[k], indices[k]);
         }
-        side.rows.push_back(PairedRow{key, layout.basis.data() + offset, negates ? -1.0 : 1.0,
+        side.rows.push_back(PairedRow{key, offset, negates ? -1.0 : 1.0,
                                       static_cast<std::uint32_t>(side.groups.size() - 1)});
     });
     if (stopped) {
@@ -176,7 +187,8 @@ Result<Side> collect_side(const SideLayout& layout, std::optional<FixedIndex> fi
 // t = sum over the contracted indices both groups have of sign * row_A (x) row_B; false when
 // they have none in common.
 bool contract_pairs(const Side& side_a, const FreeGroup& ga, const Side& side_b,
-                    const FreeGroup& gb, OuterProductSum& t_sum, std::vector<double>& t) {
+                    const FreeGroup& gb, const Bases& bases, OuterProductSum& t_sum,
+                    std::vector<double>& t) {
     bool any = false;
     std::size_t i = ga.begin;
     std::size_t j = gb.begin;
@@ -195,7 +207,7 @@ bool contract_pairs(const Side& side_a, const FreeGroup& ga, const Side& side_b,
             std::ranges::fill(t, 0.0);
             any = true;
         }
-        t_sum.add(ra.sign * rb.sign, ra.row, rb.row);
+        t_sum.add(ra.sign * rb.sign, bases.a + ra.row, bases.b + rb.row);
         ++i;
         ++j;
     }
@@ -248,13 +260,12 @@ XSumOrder cheapest_order(const Side& a, const Side& b, std::uint64_t om_c) {
     return b_with_c <= a_with_c ? XSumOrder::BWithCFirst : XSumOrder::AWithCFirst;
 }
 
-Status sum_pairs_first(const Side& side_a, const Side& side_b, const PhasedBasis& c, Tensor& x,
-                       CallContext& context) {
+Status sum_pairs_first(const Side& side_a, const Side& side_b, std::uint64_t om_c,
+                       const Bases& bases, Tensor& x, CallContext& context) {
     const std::vector<std::uint32_t> b_order = groups_by_charge(side_b);
     const auto charge_of = [&](std::uint32_t h) { return side_b.groups[h].charge; };
     const std::uint64_t om_a = side_a.om;
     const std::uint64_t om_b = side_b.om;
-    const std::uint64_t om_c = c.om();
     std::vector<double> t(om_a * om_b);
     OuterProductSum t_sum(om_a, om_b, t.data(), om_b);
     OuterProductSum x_sum(om_a * om_b, om_c, x.data().data(), om_c);
@@ -265,11 +276,11 @@ Status sum_pairs_first(const Side& side_a, const Side& side_b, const PhasedBasis
         }
         for (std::uint32_t h : std::ranges::equal_range(b_order, -ga.charge, {}, charge_of)) {
             const FreeGroup& gb = side_b.groups[h];
-            if (!contract_pairs(side_a, ga, side_b, gb, t_sum, t)) {
+            if (!contract_pairs(side_a, ga, side_b, gb, bases, t_sum, t)) {
                 continue;
             }
             x_sum.add(ga.c_negates != gb.c_negates ? -1.0 : 1.0, t.data(),
-                      c.data() + ga.c_offset + gb.c_offset);
+                      bases.c + ga.c_offset + gb.c_offset);
         }
     }
     x_sum.flush();
@@ -279,11 +290,12 @@ Status sum_pairs_first(const Side& side_a, const Side& side_b, const PhasedBasis
 // For every row (f_P, k) of the outer side: V[q, :] = sum over the inner side's rows (k, f_Q)
 // of BQ[k, f_Q, q] BC[f_P, f_Q, :] (C's axes are A's then B's either way), then
 // X[p, q, :] += BP[f_P, k, p] V[q, :], X's axes being [A, B, C] whichever side is outer.
-Status sum_with_c_first(const Side& outer, const Side& inner, const PhasedBasis& c, Tensor& x,
-                        bool outer_is_a, CallContext& context) {
+Status sum_with_c_first(const Side& outer, const Side& inner, std::uint64_t om_c,
+                        const Bases& bases, Tensor& x, bool outer_is_a, CallContext& context) {
     const std::uint64_t om_p = outer.om;
     const std::uint64_t om_q = inner.om;
-    const std::uint64_t om_c = c.om();
+    const double* const outer_data = outer_is_a ? bases.a : bases.b;
+    const double* const inner_data = outer_is_a ? bases.b : bases.a;
     // Summed as [p, q, c]; with B outer that is [b, a, c], added to X transposed at the end.
     std::vector<double> transposed(outer_is_a ? 0 : om_p * om_q * om_c);
     double* out = outer_is_a ? x.data().data() : transposed.data();
@@ -308,12 +320,12 @@ Status sum_with_c_first(const Side& outer, const Side& inner, const PhasedBasis&
                 std::ranges::fill(v, 0.0);
                 any = true;
             }
-            v_sum.add(gp.c_negates != gq.c_negates ? -rq.sign : rq.sign, rq.row,
-                      c.data() + gp.c_offset + gq.c_offset);
+            v_sum.add(gp.c_negates != gq.c_negates ? -rq.sign : rq.sign, inner_data + rq.row,
+                      bases.c + gp.c_offset + gq.c_offset);
         }
         v_sum.flush();
         if (any) {
-            x_sum.add(rp.sign, rp.row, v.data());
+            x_sum.add(rp.sign, outer_data + rp.row, v.data());
             x_sum.flush();
         }
     }
@@ -332,9 +344,18 @@ Status sum_with_c_first(const Side& outer, const Side& inner, const PhasedBasis&
 
 }  // namespace
 
-Result<Tensor> contract_xsymbol_blocks(BasisOperand a, BasisOperand b, BasisOperand c,
-                                       const Contraction& contraction, CallContext& context,
-                                       std::optional<XSumOrder> order) {
+struct XBlockPlan {
+    Side a;
+    Side b;
+    std::uint64_t om_c;
+    std::array<std::uint64_t, 3> sizes;  // of the bases, in doubles
+    XSumOrder order;
+    double scale;
+};
+
+Result<std::shared_ptr<const XBlockPlan>> plan_xsymbol_blocks(
+    BasisOperand a, BasisOperand b, BasisOperand c, const Contraction& contraction,
+    CallContext& context, std::optional<XSumOrder> order) {
     const PhasedBasis pa(a.canonical, a.spec);
     const PhasedBasis pb(b.canonical, b.spec);
     const PhasedBasis pc(c.canonical, c.spec);
@@ -394,27 +415,59 @@ Result<Tensor> contract_xsymbol_blocks(BasisOperand a, BasisOperand b, BasisOper
     }
     side_a->index_by_key();
     side_b->index_by_key();
-    Tensor x = Tensor::zeros({pa.om(), pb.om(), pc.om()});
+    const XSumOrder chosen = order.value_or(cheapest_order(*side_a, *side_b, pc.om()));
+    return std::make_shared<const XBlockPlan>(XBlockPlan{
+        std::move(*side_a), std::move(*side_b), pc.om(),
+        {a.canonical.size(), b.canonical.size(), c.canonical.size()}, chosen, scale});
+}
+
+std::size_t plan_bytes(const XBlockPlan& plan) {
+    std::size_t bytes = sizeof(XBlockPlan);
+    for (const Side* side : {&plan.a, &plan.b}) {
+        bytes += side->groups.capacity() * sizeof(FreeGroup) +
+                 side->rows.capacity() * sizeof(PairedRow) +
+                 side->by_key.capacity() * sizeof(std::uint32_t) +
+                 side->sorted_keys.capacity() * sizeof(std::uint64_t);
+    }
+    return bytes;
+}
+
+Result<Tensor> sum_xsymbol_blocks(const XBlockPlan& plan, const Tensor& a, const Tensor& b,
+                                  const Tensor& c, CallContext& context) {
+    check_invariant(plan.sizes == std::array{a.size(), b.size(), c.size()},
+                    "bases of the sizes the plan was made for");
+    const Bases bases{a.data().data(), b.data().data(), c.data().data()};
+    Tensor x = Tensor::zeros({plan.a.om, plan.b.om, plan.om_c});
     const Status summed = [&] {
-        switch (order.value_or(cheapest_order(*side_a, *side_b, pc.om()))) {
+        switch (plan.order) {
             case XSumOrder::PairsFirst:
-                return sum_pairs_first(*side_a, *side_b, pc, x, context);
+                return sum_pairs_first(plan.a, plan.b, plan.om_c, bases, x, context);
             case XSumOrder::BWithCFirst:
-                return sum_with_c_first(*side_a, *side_b, pc, x, true, context);
+                return sum_with_c_first(plan.a, plan.b, plan.om_c, bases, x, true, context);
             case XSumOrder::AWithCFirst:
-                return sum_with_c_first(*side_b, *side_a, pc, x, false, context);
+                return sum_with_c_first(plan.b, plan.a, plan.om_c, bases, x, false, context);
         }
         return Status{};
     }();
     if (!summed) {
         return fail(std::move(summed.error()));
     }
-    if (scale != 1.0) {
+    if (plan.scale != 1.0) {
         for (double& value : x.data()) {
-            value *= scale;
+            value *= plan.scale;
         }
     }
     return x;
+}
+
+Result<Tensor> contract_xsymbol_blocks(BasisOperand a, BasisOperand b, BasisOperand c,
+                                       const Contraction& contraction, CallContext& context,
+                                       std::optional<XSumOrder> order) {
+    auto plan = plan_xsymbol_blocks(a, b, c, contraction, context, order);
+    if (!plan) {
+        return fail(std::move(plan.error()));
+    }
+    return sum_xsymbol_blocks(**plan, a.canonical, b.canonical, c.canonical, context);
 }
 
 }  // namespace tavrin

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "basis/basis_store.hpp"
+#include "cache/basis_cache.hpp"
 #include "specs/contraction.hpp"
 #include "symbols/conjugate.hpp"
 #include "symbols/rsymbol.hpp"
@@ -101,6 +105,43 @@ TEST_F(CacheDirectory, RSymbolOfIdentityIsTheOverlap) {
     EXPECT_NEAR(r->data.get(std::vector<std::uint64_t>{0, 0}), -1.0, 1e-14);
     EXPECT_NEAR(r->data.get(std::vector<std::uint64_t>{1, 1}), 1.0, 1e-14);
     EXPECT_NEAR(r->data.get(std::vector<std::uint64_t>{0, 1}), 0.0, 1e-14);
+}
+
+bool same_bits(const Tensor& a, const Tensor& b) {
+    return a.shape() == b.shape() &&
+           std::memcmp(a.data().data(), b.data().data(), a.size() * sizeof(double)) == 0;
+}
+
+bool database_holds(const CGSpec& spec) {
+    const auto loaded = load_cached_basis(spec.spins());
+    return loaded && loaded->has_value();
+}
+
+// A symbol asked for again is summed by the plan made the first time: the same bits, and its
+// bases are still fetched and stored, here into the database of a new cache path.
+TEST_F(CacheDirectory, RepeatedSymbolsAreTheSameBitsAndStillStoreTheirBases) {
+    ::setenv(kBasisStoreBytesVariable, "0", 1);
+    const auto a = spec_of({2, 2, 2, 2}, {1, 1, -1, 1});
+    const auto b = spec_of({2, 2, 2}, {1, 1, -1});
+    const auto contraction = *Contraction::create({2, 3}, {0, 2});
+    const std::vector<std::uint64_t> permutation{2, 0, 3, 1};
+    auto x = compute_xsymbol(a, b, contraction, context_);
+    auto r = compute_rsymbol(a, permutation, context_);
+    ASSERT_TRUE(x && r);
+
+    ::setenv("TAVRIN_CACHE_PATH", (dir_ / "again").c_str(), 1);
+    auto x_again = compute_xsymbol(a, b, contraction, context_);
+    auto r_again = compute_rsymbol(a, permutation, context_);
+    ::unsetenv(kBasisStoreBytesVariable);
+    ASSERT_TRUE(x_again && r_again);
+    EXPECT_TRUE(same_bits(x->data, x_again->data));
+    EXPECT_TRUE(same_bits(r->data, r_again->data));
+    EXPECT_EQ(x_again->spec_c.edges(), x->spec_c.edges());
+    EXPECT_EQ(r_again->spec_permuted.edges(), r->spec_permuted.edges());
+    for (const CGSpec* spec :
+         std::initializer_list<const CGSpec*>{&a, &b, &x->spec_c, &r->spec_permuted}) {
+        EXPECT_TRUE(database_holds(*spec));
+    }
 }
 
 struct ConjugateCase {
