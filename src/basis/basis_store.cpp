@@ -3,6 +3,9 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace tavrin {
 
@@ -77,6 +80,7 @@ bool BasisStore::requested_before(const std::string& cache_path,
 void BasisStore::set_capacity(std::uint64_t capacity_bytes) {
     const std::lock_guard lock(mutex_);
     capacity_ = capacity_bytes;
+    follows_variable_ = false;
     evict_to(capacity_);
 }
 
@@ -99,10 +103,22 @@ void BasisStore::evict_to(std::uint64_t limit) {
     }
 }
 
+void BasisStore::follow_capacity_variable(const char* value) {
+    const std::lock_guard lock(mutex_);
+    if (follows_variable_ &&
+        (value == nullptr ? !capacity_text_ : capacity_text_ == std::string_view(value))) {
+        return;
+    }
+    capacity_ = basis_store_capacity_for(value);
+    capacity_text_ = value == nullptr ? std::nullopt : std::optional<std::string>(value);
+    follows_variable_ = true;
+    evict_to(capacity_);
+}
+
 BasisStore& process_basis_store() {
     // Never destroyed: bases may still be handed out while the process ends.
     static BasisStore* const store = new BasisStore(kDefaultBasisStoreBytes);
-    store->set_capacity(basis_store_capacity_for(std::getenv(kBasisStoreBytesVariable)));
+    store->follow_capacity_variable(std::getenv(kBasisStoreBytesVariable));
     return *store;
 }
 

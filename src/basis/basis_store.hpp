@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -52,6 +53,9 @@ public:
     static constexpr std::size_t kRememberedRequests = 4096;
     // Shrinking evicts at once; 0 empties the store and keeps nothing afterwards.
     void set_capacity(std::uint64_t capacity_bytes);
+    // Sets the capacity from the variable's value (nothing: unset) when it differs from the
+    // value last followed, so that a call pays no parsing for an unchanged variable.
+    void follow_capacity_variable(const char* value);
 
     std::uint64_t bytes_held() const;
     std::size_t size() const;
@@ -85,6 +89,8 @@ private:
 
     mutable std::mutex mutex_;
     std::uint64_t capacity_;
+    bool follows_variable_ = false;
+    std::optional<std::string> capacity_text_;  // the variable's value followed last
     std::uint64_t held_ = 0;
     std::list<Entry> recency_;  // most recently used first
     std::map<Key, std::list<Entry>::iterator, KeyOrder> index_;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -105,16 +106,20 @@ Status check_edge_count(const CGSpec& spec) {
 // The key of the in-process store: the absolute database path, since a relative one names
 // another database once the working directory changes. Resolving it parses paths on every
 // request, so each thread keeps its last answer for the same variable value and directory.
-std::string store_path() {
+// The answer stays valid until the thread's next call.
+const std::string& store_path() {
     struct Resolved {
         std::optional<std::string> variable;
         std::string directory;  // empty when the path does not depend on it
         std::string path;
     };
     thread_local std::optional<Resolved> last;
+    thread_local std::string unresolved;
     const char* value = std::getenv(kCachePathVariable);
     std::string directory;
-    if (last && last->variable == (value ? std::optional<std::string>(value) : std::nullopt)) {
+    const bool same_variable = last && (value == nullptr ? !last->variable
+                                                         : last->variable == std::string_view(value));
+    if (same_variable) {
         if (last->directory.empty()) {
             return last->path;
         }
@@ -133,7 +138,8 @@ std::string store_path() {
         resolved.directory = std::filesystem::current_path(error).native();
         if (error) {
             last.reset();
-            return resolved.path;
+            unresolved = std::move(resolved.path);
+            return unresolved;
         }
     }
     last = std::move(resolved);
@@ -145,7 +151,7 @@ std::string store_path() {
 // in memory.
 Result<Tensor> owned_canonical_pattern_basis(const CGSpec& spec, CallContext& context) {
     BasisStore& store = process_basis_store();
-    const std::string path = store_path();
+    const std::string& path = store_path();
     const std::vector<std::int32_t> spins = spec.spins();
     if (SharedBasis kept = store.find(path, spins)) {
         return *kept;
@@ -168,7 +174,7 @@ Result<SharedBasis> shared_canonical_pattern_basis(const CGSpec& spec, CallConte
         return fail(std::move(counted.error()));
     }
     BasisStore& store = process_basis_store();
-    const std::string path = store_path();
+    const std::string& path = store_path();
     const std::vector<std::int32_t> spins = spec.spins();
     if (SharedBasis kept = store.find(path, spins)) {
         return kept;

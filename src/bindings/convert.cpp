@@ -53,6 +53,21 @@ template <class Item, class Convert>
 std::vector<Item> sequence_items(PyObject* object, Convert convert) {
     require_sequence(object);
     std::vector<Item> items;
+    // A list or tuple is read by index, as its iterator would (the size is read again after
+    // each item, whose conversion may run Python code), without making the iterator.
+    if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
+        const bool list = PyList_CheckExact(object);
+        const auto size = [&] { return list ? PyList_Size(object) : PyTuple_Size(object); };
+        for (Py_ssize_t i = 0; i < size(); ++i) {
+            PyObject* borrowed = list ? PyList_GetItem(object, i) : PyTuple_GetItem(object, i);
+            if (borrowed == nullptr) {
+                throw_python_error();
+            }
+            const PyRef item = PyRef::borrow(borrowed);
+            items.push_back(convert(item.get()));
+        }
+        return items;
+    }
     PyRef iterator = checked(PyObject_GetIter(object));
     while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
         items.push_back(convert(item.get()));

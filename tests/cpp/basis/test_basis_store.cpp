@@ -139,6 +139,22 @@ TEST_F(StoreInFrontOfCache, TurnedOffEveryRequestLoadsAgain) {
     EXPECT_EQ(**first, **second);
 }
 
+TEST(BasisStore, FollowsTheCapacityVariable) {
+    BasisStore store(1000);
+    store.insert("p", kSpinsA, basis_of(50));  // 400 bytes
+    store.follow_capacity_variable("100");
+    EXPECT_EQ(store.size(), 0u);
+    store.set_capacity(1000);
+    store.follow_capacity_variable("100");  // followed again after a capacity set directly
+    store.insert("p", kSpinsA, basis_of(50));
+    EXPECT_EQ(store.size(), 0u);
+    store.follow_capacity_variable(nullptr);  // unset: the default
+    store.insert("p", kSpinsA, basis_of(50));
+    EXPECT_EQ(store.size(), 1u);
+    store.follow_capacity_variable("0");
+    EXPECT_EQ(store.bytes_held(), 0u);
+}
+
 TEST(BasisStore, RemembersTheLatestRequests) {
     BasisStore store(1 << 20);
     EXPECT_FALSE(store.requested_before("a", kSpinsA));
