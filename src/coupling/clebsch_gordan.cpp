@@ -35,7 +35,7 @@ namespace {
 
 // Created on first use and never destroyed, so it outlives every thread that may call in.
 CoefficientMemo& cg_memo() {
-    static CoefficientMemo* memo = new CoefficientMemo;
+    static CoefficientMemo* memo = new CoefficientMemo(kCgMemoCapacity);
     return *memo;
 }
 

@@ -29,6 +29,10 @@ double clebsch_gordan_correctly_rounded(std::int32_t two_j1, std::int32_t two_m1
 // The number of coefficients memoised so far.
 std::size_t cg_memo_size();
 
+// The memo keeps at most this many coefficients (about 256 MiB); later ones are computed again
+// whenever they are asked for, with the same values.
+inline constexpr std::size_t kCgMemoCapacity = std::size_t{1} << 22;
+
 // Racah's formula in double precision with its fixed order of operations, without memo,
 // selection rules or the exact fallback. Meaningful only while j1 + j2 + J + 1 stays small.
 double clebsch_gordan_racah_double(std::int32_t two_j1, std::int32_t two_m1, std::int32_t two_j2,
