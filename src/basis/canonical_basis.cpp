@@ -14,6 +14,7 @@
 #include "basis/basis_store.hpp"
 #include "cache/basis_cache.hpp"
 #include "cache/cache_path.hpp"
+#include "support/assertion.hpp"
 #include "support/bytes_and_text.hpp"
 
 namespace tavrin {
@@ -167,14 +168,11 @@ Result<Tensor> owned_canonical_pattern_basis(const CGSpec& spec, CallContext& co
     return std::move(fetched->basis);
 }
 
-}  // namespace
-
-Result<SharedBasis> shared_canonical_pattern_basis(const CGSpec& spec, CallContext& context) {
+Result<SharedBasis> shared_basis(const CGSpec& spec, BasisStore& store, const std::string& path,
+                                 CallContext& context) {
     if (auto counted = check_edge_count(spec); !counted) {
         return fail(std::move(counted.error()));
     }
-    BasisStore& store = process_basis_store();
-    const std::string& path = store_path();
     const std::vector<std::int32_t> spins = spec.spins();
     if (SharedBasis kept = store.find(path, spins)) {
         return kept;
@@ -188,6 +186,27 @@ Result<SharedBasis> shared_canonical_pattern_basis(const CGSpec& spec, CallConte
         store.insert(path, spins, shared);
     }
     return shared;
+}
+
+}  // namespace
+
+Result<SharedBasis> shared_canonical_pattern_basis(const CGSpec& spec, CallContext& context) {
+    return shared_basis(spec, process_basis_store(), store_path(), context);
+}
+
+Status shared_canonical_pattern_bases(std::span<const CGSpec* const> specs,
+                                      std::span<SharedBasis> bases, CallContext& context) {
+    check_invariant(specs.size() == bases.size(), "one basis for each specification");
+    BasisStore& store = process_basis_store();
+    const std::string& path = store_path();
+    for (std::size_t k = 0; k < specs.size(); ++k) {
+        auto basis = shared_basis(*specs[k], store, path, context);
+        if (!basis) {
+            return fail(std::move(basis.error()));
+        }
+        bases[k] = std::move(*basis);
+    }
+    return {};
 }
 
 Result<Tensor> canonical_basis(const CGSpec& spec, CallContext& context) {

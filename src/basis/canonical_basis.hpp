@@ -2,6 +2,8 @@
 // and given the phases of the requested edge directions.
 #pragma once
 
+#include <span>
+
 #include "basis/basis_store.hpp"
 #include "core/call_context.hpp"
 #include "core/error.hpp"
@@ -19,5 +21,10 @@ Result<Tensor> canonical_basis(const CGSpec& spec, CallContext& context);
 // with the in-process store: consulted first, filled after a load from the cache or a build.
 // Checks, errors and cache effects are those of canonical_basis.
 Result<SharedBasis> shared_canonical_pattern_basis(const CGSpec& spec, CallContext& context);
+
+// The same for several specifications in their order, the first failure ending the fetching;
+// the store and its key are looked up once for all of them.
+Status shared_canonical_pattern_bases(std::span<const CGSpec* const> specs,
+                                      std::span<SharedBasis> bases, CallContext& context);
 
 }  // namespace tavrin

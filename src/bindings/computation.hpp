@@ -5,6 +5,7 @@
 
 #include <Python.h>
 
+#include <chrono>
 #include <type_traits>
 #include <utility>
 
@@ -49,16 +50,23 @@ private:
 // is thrown for the boundary. compute must not touch Python objects.
 template <class Compute>
 auto run_computation(Compute&& compute) {
+    // A signal that arrived before the call is handled before any work; the computation is
+    // asked again only after the interval.
+    if (PyErr_CheckSignals() != 0) {
+        throw_python_error();
+    }
     PyRef signal_exception;
     auto result = [&] {
         InterpreterLockReleased released;
-        CallContext context([&] {
-            return released.with_lock([&]() noexcept {
-                if (PyErr_CheckSignals() == 0) return false;
-                signal_exception = fetch_pending_exception();
-                return true;
-            });
-        });
+        CallContext context(
+            [&] {
+                return released.with_lock([&]() noexcept {
+                    if (PyErr_CheckSignals() == 0) return false;
+                    signal_exception = fetch_pending_exception();
+                    return true;
+                });
+            },
+            std::chrono::steady_clock::now() + CallContext::kStopCheckInterval);
         auto outcome = std::forward<Compute>(compute)(context);
         return std::pair(std::move(outcome), context.warnings());
     }();

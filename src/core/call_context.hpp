@@ -30,6 +30,10 @@ public:
 
     CallContext() = default;
     explicit CallContext(StopRequest stop_requested) : stop_requested_(std::move(stop_requested)) {}
+    // The same, asked for the first time at `first_check`: for a caller that has just looked
+    // for itself, so that a short call pays nothing for it.
+    CallContext(StopRequest stop_requested, std::chrono::steady_clock::time_point first_check)
+        : stop_requested_(std::move(stop_requested)), next_check_(first_check) {}
     CallContext(const CallContext&) = delete;
     CallContext& operator=(const CallContext&) = delete;
 

@@ -1,5 +1,6 @@
 #include "symbols/rsymbol.hpp"
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -79,18 +80,16 @@ Result<Tensor> dense_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted,
                              std::span<const std::uint64_t> permutation,
                              const RSymbolPlan* known, const PlanKey& key,
                              CallContext& context) {
-    auto original = shared_canonical_pattern_basis(spec, context);
-    if (!original) {
-        return fail(std::move(original.error()));
+    const std::array<const CGSpec*, 2> specs{&spec, &spec_permuted};
+    std::array<SharedBasis, 2> bases;
+    if (auto fetched = shared_canonical_pattern_bases(specs, bases, context); !fetched) {
+        return fail(std::move(fetched.error()));
     }
-    auto permuted = shared_canonical_pattern_basis(spec_permuted, context);
-    if (!permuted) {
-        return fail(std::move(permuted.error()));
-    }
+    const auto& [original, permuted] = bases;
     if (known != nullptr) {
-        return sum_rsymbol_blocks(*known->blocks, **original, **permuted, context);
+        return sum_rsymbol_blocks(*known->blocks, *original, *permuted, context);
     }
-    auto plan = plan_rsymbol_blocks({**original, spec}, {**permuted, spec_permuted}, permutation,
+    auto plan = plan_rsymbol_blocks({*original, spec}, {*permuted, spec_permuted}, permutation,
                                     context);
     if (!plan) {
         return fail(std::move(plan.error()));
@@ -98,7 +97,7 @@ Result<Tensor> dense_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted,
     const std::size_t bytes = plan_bytes(**plan);
     rsymbol_plans().insert(
         key, std::make_shared<const RSymbolPlan>(RSymbolPlan{spec_permuted, *plan}), bytes);
-    return sum_rsymbol_blocks(**plan, **original, **permuted, context);
+    return sum_rsymbol_blocks(**plan, *original, *permuted, context);
 }
 
 // The errors of the two canonical bases the dense method fetches, in its order, then the moves.

@@ -1,5 +1,6 @@
 #include "symbols/xsymbol.hpp"
 
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -111,30 +112,24 @@ Result<Tensor> dense_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
                              const Contraction& contraction, const CGSpec& spec_c,
                              const XSymbolPlan* known, const PlanKey& key,
                              CallContext& context) {
-    auto basis_a = shared_canonical_pattern_basis(spec_a, context);
-    if (!basis_a) {
-        return fail(std::move(basis_a.error()));
+    const std::array<const CGSpec*, 3> specs{&spec_a, &spec_b, &spec_c};
+    std::array<SharedBasis, 3> bases;
+    if (auto fetched = shared_canonical_pattern_bases(specs, bases, context); !fetched) {
+        return fail(std::move(fetched.error()));
     }
-    auto basis_b = shared_canonical_pattern_basis(spec_b, context);
-    if (!basis_b) {
-        return fail(std::move(basis_b.error()));
-    }
-    auto basis_c = shared_canonical_pattern_basis(spec_c, context);
-    if (!basis_c) {
-        return fail(std::move(basis_c.error()));
-    }
+    const auto& [basis_a, basis_b, basis_c] = bases;
     if (known != nullptr) {
-        return sum_xsymbol_blocks(*known->blocks, **basis_a, **basis_b, **basis_c, context);
+        return sum_xsymbol_blocks(*known->blocks, *basis_a, *basis_b, *basis_c, context);
     }
-    auto plan = plan_xsymbol_blocks({**basis_a, spec_a}, {**basis_b, spec_b},
-                                    {**basis_c, spec_c}, contraction, context);
+    auto plan = plan_xsymbol_blocks({*basis_a, spec_a}, {*basis_b, spec_b}, {*basis_c, spec_c},
+                                    contraction, context);
     if (!plan) {
         return fail(std::move(plan.error()));
     }
     const std::size_t bytes = plan_bytes(**plan);
     xsymbol_plans().insert(key, std::make_shared<const XSymbolPlan>(XSymbolPlan{spec_c, *plan}),
                            bytes);
-    return sum_xsymbol_blocks(**plan, **basis_a, **basis_b, **basis_c, context);
+    return sum_xsymbol_blocks(**plan, *basis_a, *basis_b, *basis_c, context);
 }
 
 // The errors of the three canonical bases the dense method fetches, in its order, then the

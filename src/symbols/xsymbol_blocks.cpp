@@ -260,9 +260,10 @@ XSumOrder cheapest_order(const Side& a, const Side& b, std::uint64_t om_c) {
     return b_with_c <= a_with_c ? XSumOrder::BWithCFirst : XSumOrder::AWithCFirst;
 }
 
-Status sum_pairs_first(const Side& side_a, const Side& side_b, std::uint64_t om_c,
+// b_order: B's groups ordered by charge (groups_by_charge).
+Status sum_pairs_first(const Side& side_a, const Side& side_b,
+                       const std::vector<std::uint32_t>& b_order, std::uint64_t om_c,
                        const Bases& bases, Tensor& x, CallContext& context) {
-    const std::vector<std::uint32_t> b_order = groups_by_charge(side_b);
     const auto charge_of = [&](std::uint32_t h) { return side_b.groups[h].charge; };
     const std::uint64_t om_a = side_a.om;
     const std::uint64_t om_b = side_b.om;
@@ -347,6 +348,7 @@ Status sum_with_c_first(const Side& outer, const Side& inner, std::uint64_t om_c
 struct XBlockPlan {
     Side a;
     Side b;
+    std::vector<std::uint32_t> b_by_charge;
     std::uint64_t om_c;
     std::array<std::uint64_t, 3> sizes;  // of the bases, in doubles
     XSumOrder order;
@@ -416,13 +418,14 @@ Result<std::shared_ptr<const XBlockPlan>> plan_xsymbol_blocks(
     side_a->index_by_key();
     side_b->index_by_key();
     const XSumOrder chosen = order.value_or(cheapest_order(*side_a, *side_b, pc.om()));
+    std::vector<std::uint32_t> b_by_charge = groups_by_charge(*side_b);
     return std::make_shared<const XBlockPlan>(XBlockPlan{
-        std::move(*side_a), std::move(*side_b), pc.om(),
+        std::move(*side_a), std::move(*side_b), std::move(b_by_charge), pc.om(),
         {a.canonical.size(), b.canonical.size(), c.canonical.size()}, chosen, scale});
 }
 
 std::size_t plan_bytes(const XBlockPlan& plan) {
-    std::size_t bytes = sizeof(XBlockPlan);
+    std::size_t bytes = sizeof(XBlockPlan) + plan.b_by_charge.capacity() * sizeof(std::uint32_t);
     for (const Side* side : {&plan.a, &plan.b}) {
         bytes += side->groups.capacity() * sizeof(FreeGroup) +
                  side->rows.capacity() * sizeof(PairedRow) +
@@ -441,7 +444,8 @@ Result<Tensor> sum_xsymbol_blocks(const XBlockPlan& plan, const Tensor& a, const
     const Status summed = [&] {
         switch (plan.order) {
             case XSumOrder::PairsFirst:
-                return sum_pairs_first(plan.a, plan.b, plan.om_c, bases, x, context);
+                return sum_pairs_first(plan.a, plan.b, plan.b_by_charge, plan.om_c, bases, x,
+                                       context);
             case XSumOrder::BWithCFirst:
                 return sum_with_c_first(plan.a, plan.b, plan.om_c, bases, x, true, context);
             case XSumOrder::AWithCFirst:

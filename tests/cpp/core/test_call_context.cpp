@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
 namespace tavrin {
@@ -31,6 +32,21 @@ TEST(CallContext, AsksAtMostOncePerIntervalAndRemembersAYes) {
     answer = false;
     EXPECT_TRUE(context.should_stop());
     EXPECT_EQ(asked, 2);
+}
+
+TEST(CallContext, FirstAskedAtTheGivenTime) {
+    int asked = 0;
+    CallContext context(
+        [&] {
+            ++asked;
+            return true;
+        },
+        std::chrono::steady_clock::now() + CallContext::kStopCheckInterval);
+    EXPECT_FALSE(context.should_stop());
+    EXPECT_EQ(asked, 0);
+    std::this_thread::sleep_for(CallContext::kStopCheckInterval * 2);
+    EXPECT_TRUE(context.should_stop());
+    EXPECT_EQ(asked, 1);
 }
 
 }  // namespace
