@@ -162,9 +162,8 @@ std::string immutable_uri(const std::filesystem::path& path) {
 
 // Opens the database read-write (creating it), or, when it exists but can only be read (a
 // write-ahead log in a directory without write permission), as an immutable file for reading.
-std::expected<Connection, TavrinError> open_cache_database(const std::filesystem::path& path) {
-    struct stat info {};
-    const bool is_new_file = ::stat(path.c_str(), &info) != 0 || info.st_size == 0;
+std::expected<Connection, TavrinError> open_cache_database(const std::filesystem::path& path,
+                                                          bool is_new_file) {
     auto connection = open_connection(path.string(), kOpenFlags);
     if (!connection) {
         return std::unexpected(
@@ -227,8 +226,13 @@ Status acquire_cache_connection(std::optional<OpenCache>& state) {
         return {};
     }
 
-    if (auto created = create_cache_directory_for(path); !created) return created;
-    auto connection = open_cache_database(path);
+    // The directory is made only when the database is not there yet.
+    struct stat info {};
+    const bool database_exists = ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    if (!database_exists) {
+        if (auto created = create_cache_directory_for(path); !created) return created;
+    }
+    auto connection = open_cache_database(path, !database_exists || info.st_size == 0);
     if (!connection) return fail(std::move(connection.error()));
     // The old connection's statements go first, then the connection itself.
     state.reset();

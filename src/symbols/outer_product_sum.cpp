@@ -105,12 +105,15 @@ void OuterProductSum::retarget(double* out) {
 }
 
 void OuterProductSum::add(double scale, const double* left, const double* right) {
+    const std::size_t left_at = left_.size();
+    left_.resize(left_at + gathered_rows_, 0.0);  // the padding stays zero
+    double* const scaled = left_.data() + left_at;
     for (std::size_t i = 0; i < rows_; ++i) {
-        left_.push_back(scale * left[i]);
+        scaled[i] = scale * left[i];
     }
-    left_.resize(left_.size() + gathered_rows_ - rows_, 0.0);
-    right_.insert(right_.end(), right, right + columns_);
-    right_.resize(right_.size() + gathered_columns_ - columns_, 0.0);
+    const std::size_t right_at = right_.size();
+    right_.resize(right_at + gathered_columns_, 0.0);
+    std::copy_n(right, columns_, right_.data() + right_at);
     if (++pending_ == capacity_) {
         flush();
     }
