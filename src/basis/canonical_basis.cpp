@@ -1,5 +1,6 @@
 #include "basis/canonical_basis.hpp"
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -168,16 +169,36 @@ Result<Tensor> owned_canonical_pattern_basis(const CGSpec& spec, CallContext& co
     return std::move(fetched->basis);
 }
 
+constexpr std::size_t kFewEdges = 32;
+
+// The doubled spins of a specification: in `few` for up to kFewEdges edges (a hit in the store
+// then allocates nothing), in `many` otherwise.
+std::span<const std::int32_t> spins_of(const CGSpec& spec,
+                                       std::array<std::int32_t, kFewEdges>& few,
+                                       std::vector<std::int32_t>& many) {
+    const std::size_t n = spec.num_external();
+    if (n > few.size()) {
+        many = spec.spins();
+        return many;
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+        few[k] = spec.edges()[k].j.twice();
+    }
+    return std::span(few).first(n);
+}
+
 Result<SharedBasis> shared_basis(const CGSpec& spec, BasisStore& store, const std::string& path,
                                  CallContext& context) {
     if (auto counted = check_edge_count(spec); !counted) {
         return fail(std::move(counted.error()));
     }
-    const std::vector<std::int32_t> spins = spec.spins();
+    std::array<std::int32_t, kFewEdges> few;
+    std::vector<std::int32_t> many;
+    const std::span<const std::int32_t> spins = spins_of(spec, few, many);
     if (SharedBasis kept = store.find(path, spins)) {
         return kept;
     }
-    auto fetched = load_or_build(spins, spec.om_dimension(), context);
+    auto fetched = load_or_build({spins.begin(), spins.end()}, spec.om_dimension(), context);
     if (!fetched) {
         return fail(std::move(fetched.error()));
     }

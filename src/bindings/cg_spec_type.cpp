@@ -96,5 +96,6 @@ PyTypeObject* cg_spec_type() {
 }
 
 PyRef to_python(const CGSpec& spec) { return new_value_object(cg_spec_type(), spec); }
+PyRef to_python(CGSpec&& spec) { return new_value_object(cg_spec_type(), std::move(spec)); }
 
 }  // namespace tavrin::bindings

@@ -21,9 +21,9 @@ namespace {
 
 // (array, spec): the symbol tensor first, then the CG specification; the copies of the inputs
 // that come back with the symbol are dropped.
-PyRef symbol_result(Tensor data, const CGSpec& spec) {
+PyRef symbol_result(Tensor data, CGSpec spec) {
     PyRef array = to_numpy_array(std::move(data));
-    PyRef spec_object = to_python(spec);
+    PyRef spec_object = to_python(std::move(spec));
     return result_pair(std::move(array), std::move(spec_object));
 }
 
@@ -40,7 +40,7 @@ PyObject* compute_xsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t 
         XSymbol symbol = run_computation([&](CallContext& context) {
             return tavrin::compute_xsymbol(a, b, pairs, context, how);
         });
-        return symbol_result(std::move(symbol.data), symbol.spec_c);
+        return symbol_result(std::move(symbol.data), std::move(symbol.spec_c));
     });
 }
 
@@ -56,7 +56,7 @@ PyObject* compute_rsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t 
         RSymbol symbol = run_computation([&](CallContext& context) {
             return tavrin::compute_rsymbol(value, positions, context, how);
         });
-        return symbol_result(std::move(symbol.data), symbol.spec_permuted);
+        return symbol_result(std::move(symbol.data), std::move(symbol.spec_permuted));
     });
 }
 

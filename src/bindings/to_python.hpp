@@ -42,6 +42,7 @@ PyRef to_python(const Spin& spin);
 PyRef to_python(const Direction& direction);
 PyRef to_python(const Edge& edge);
 PyRef to_python(const CGSpec& spec);
+PyRef to_python(CGSpec&& spec);
 PyRef to_python(const Contraction& contraction);
 
 // A new list of new objects, in order.

@@ -95,8 +95,8 @@ OuterProductSum::OuterProductSum(std::size_t rows, std::size_t columns, double* 
       capacity_(std::max<std::size_t>(
           1, kChunkBytes / (sizeof(double) * (gathered_rows_ + gathered_columns_ + 1)))) {
     const std::size_t first_terms = std::min<std::size_t>(capacity_, 64);
-    left_.reserve(first_terms * gathered_rows_);
-    right_.reserve(first_terms * gathered_columns_);
+    left_->reserve(first_terms * gathered_rows_);
+    right_->reserve(first_terms * gathered_columns_);
 }
 
 void OuterProductSum::retarget(double* out) {
@@ -105,15 +105,15 @@ void OuterProductSum::retarget(double* out) {
 }
 
 void OuterProductSum::add(double scale, const double* left, const double* right) {
-    const std::size_t left_at = left_.size();
-    left_.resize(left_at + gathered_rows_, 0.0);  // the padding stays zero
-    double* const scaled = left_.data() + left_at;
+    const std::size_t left_at = left_->size();
+    left_->resize(left_at + gathered_rows_, 0.0);  // the padding stays zero
+    double* const scaled = left_->data() + left_at;
     for (std::size_t i = 0; i < rows_; ++i) {
         scaled[i] = scale * left[i];
     }
-    const std::size_t right_at = right_.size();
-    right_.resize(right_at + gathered_columns_, 0.0);
-    std::copy_n(right, columns_, right_.data() + right_at);
+    const std::size_t right_at = right_->size();
+    right_->resize(right_at + gathered_columns_, 0.0);
+    std::copy_n(right, columns_, right_->data() + right_at);
     if (++pending_ == capacity_) {
         flush();
     }
@@ -124,14 +124,14 @@ void OuterProductSum::flush() {
         return;
     }
     if (!padded_ || (gathered_rows_ == rows_ && gathered_columns_ == columns_)) {
-        add_product_transposed(left_.data(), right_.data(), pending_, gathered_rows_,
+        add_product_transposed(left_->data(), right_->data(), pending_, gathered_rows_,
                                gathered_columns_, out_, stride_);
     } else {
-        padded_out_.assign(gathered_rows_ * gathered_columns_, 0.0);
-        add_product_transposed(left_.data(), right_.data(), pending_, gathered_rows_,
-                               gathered_columns_, padded_out_.data(), gathered_columns_);
+        padded_out_->assign(gathered_rows_ * gathered_columns_, 0.0);
+        add_product_transposed(left_->data(), right_->data(), pending_, gathered_rows_,
+                               gathered_columns_, padded_out_->data(), gathered_columns_);
         for (std::size_t i = 0; i < rows_; ++i) {
-            const double* source = padded_out_.data() + i * gathered_columns_;
+            const double* source = padded_out_->data() + i * gathered_columns_;
             double* target = out_ + i * stride_;
             for (std::size_t j = 0; j < columns_; ++j) {
                 target[j] += source[j];
@@ -139,8 +139,8 @@ void OuterProductSum::flush() {
         }
     }
     pending_ = 0;
-    left_.clear();
-    right_.clear();
+    left_->clear();
+    right_->clear();
 }
 
 }  // namespace tavrin

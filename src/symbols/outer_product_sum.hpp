@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/scratch_vector.hpp"
+
 namespace tavrin {
 
 class OuterProductSum {
@@ -40,9 +42,9 @@ private:
     std::size_t gathered_columns_;
     std::size_t capacity_;  // terms per chunk
     std::size_t pending_ = 0;
-    std::vector<double> left_;   // [pending, gathered rows], scaled
-    std::vector<double> right_;  // [pending, gathered columns]
-    std::vector<double> padded_out_;
+    ScratchVector left_;   // [pending, gathered rows], scaled
+    ScratchVector right_;  // [pending, gathered columns]
+    ScratchVector padded_out_;
 };
 
 // out[i * stride + j] += sum over k < depth of left[k * rows + i] * right[k * columns + j].

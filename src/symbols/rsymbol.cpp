@@ -133,8 +133,7 @@ Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_
         return fail(std::move(r.error()));
     }
     check_invariant(r->rank() == 2, "R-symbol should be 2-dimensional");
-    return RSymbol{spec, std::move(*spec_permuted), {permutation.begin(), permutation.end()},
-                   std::move(*r)};
+    return RSymbol{std::move(*spec_permuted), std::move(*r)};
 }
 
 }  // namespace tavrin

@@ -14,9 +14,7 @@
 namespace tavrin {
 
 struct RSymbol {
-    CGSpec spec;
     CGSpec spec_permuted;
-    std::vector<std::uint64_t> permutation;
     Tensor data;  // [om_original, om_permuted]
 };
 

@@ -168,7 +168,7 @@ Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
         return fail(std::move(x.error()));
     }
     check_invariant(x->rank() == 3, "X-symbol should be 3-dimensional");
-    return XSymbol{spec_a, spec_b, std::move(*spec_c), std::move(*x)};
+    return XSymbol{std::move(*spec_c), std::move(*x)};
 }
 
 }  // namespace tavrin

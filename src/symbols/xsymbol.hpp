@@ -11,8 +11,6 @@
 namespace tavrin {
 
 struct XSymbol {
-    CGSpec spec_a;
-    CGSpec spec_b;
     CGSpec spec_c;
     Tensor data;  // [om_a, om_b, om_c]
 };

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/assertion.hpp"
+#include "support/scratch_vector.hpp"
 #include "symbols/outer_product_sum.hpp"
 
 namespace tavrin {
@@ -267,7 +268,9 @@ Status sum_pairs_first(const Side& side_a, const Side& side_b,
     const auto charge_of = [&](std::uint32_t h) { return side_b.groups[h].charge; };
     const std::uint64_t om_a = side_a.om;
     const std::uint64_t om_b = side_b.om;
-    std::vector<double> t(om_a * om_b);
+    ScratchVector t_space;
+    std::vector<double>& t = *t_space;
+    t.resize(om_a * om_b);
     OuterProductSum t_sum(om_a, om_b, t.data(), om_b);
     OuterProductSum x_sum(om_a * om_b, om_c, x.data().data(), om_c);
     std::size_t visited = 0;
@@ -300,7 +303,9 @@ Status sum_with_c_first(const Side& outer, const Side& inner, std::uint64_t om_c
     // Summed as [p, q, c]; with B outer that is [b, a, c], added to X transposed at the end.
     std::vector<double> transposed(outer_is_a ? 0 : om_p * om_q * om_c);
     double* out = outer_is_a ? x.data().data() : transposed.data();
-    std::vector<double> v(om_q * om_c);
+    ScratchVector v_space;
+    std::vector<double>& v = *v_space;
+    v.resize(om_q * om_c);
     OuterProductSum v_sum(om_q, om_c, v.data(), om_c);
     OuterProductSum x_sum(om_p, om_q * om_c, out, om_q * om_c);
     for (std::size_t i = 0; i < outer.rows.size(); ++i) {
