@@ -1,7 +1,7 @@
 #include "bindings/array_conversion.hpp"
 
+#include <array>
 #include <string>
-#include <vector>
 
 #include "bindings/internal_fault.hpp"
 #include "bindings/numpy_api.hpp"
@@ -21,15 +21,16 @@ void check_axis_count(std::size_t axes) {
     }
 }
 
-// The tensor's storage is contiguous and row-major.
+// The tensor's storage is contiguous and row-major. Held on the stack: the axis count is
+// checked against NumPy's limit first.
 struct ArrayLayout {
-    std::vector<NumpyIndex> shape;
-    std::vector<NumpyIndex> strides;  // in bytes
+    std::array<NumpyIndex, numpy_max_axes> shape;
+    std::array<NumpyIndex, numpy_max_axes> strides;  // in bytes
+    int axes;
 };
 
 ArrayLayout row_major_layout(const Shape& shape) {
-    ArrayLayout layout{std::vector<NumpyIndex>(shape.size()),
-                       std::vector<NumpyIndex>(shape.size())};
+    ArrayLayout layout{{}, {}, static_cast<int>(shape.size())};
     NumpyIndex step = sizeof(double);
     for (std::size_t axis = shape.size(); axis-- > 0;) {
         layout.shape[axis] = static_cast<NumpyIndex>(shape[axis]);
@@ -53,7 +54,7 @@ PyRef to_numpy_array(Tensor tensor) {
         throw_python_error();
     }
     PyRef array = checked(api.new_from_descr(api.array_type, descr,
-                                             static_cast<int>(layout.shape.size()),
+                                             layout.axes,
                                              layout.shape.data(), layout.strides.data(), data,
                                              numpy_writeable_flag, nullptr));
     checked_status(api.set_base_object(array.get(), owner.release()));

@@ -29,9 +29,12 @@ std::string name_list(const std::vector<const char*>& names) {
     return text;
 }
 
-void check_positional_count(Py_ssize_t nargs, std::size_t parameters, const std::string& func) {
+// "name()", as the messages name a function; made only for a message.
+std::string called(const char* function_name) { return std::string(function_name) + "()"; }
+
+void check_positional_count(Py_ssize_t nargs, std::size_t parameters, const char* func) {
     if (nargs > static_cast<Py_ssize_t>(parameters)) {
-        raise_type_error(func + " takes " + std::to_string(parameters) +
+        raise_type_error(called(func) + " takes " + std::to_string(parameters) +
                          " positional arguments but " + std::to_string(nargs) +
                          (nargs == 1 ? " was" : " were") + " given");
     }
@@ -58,7 +61,7 @@ std::string keyword_text(PyObject* keyword) {
 // Keywords are taken in the order given; the first one that names no parameter or a
 // parameter already bound decides the error.
 void bind_keywords(std::span<PyObject*> bound, PyObject* const* values, PyObject* kwnames,
-                   std::span<const char* const> names, const std::string& func) {
+                   std::span<const char* const> names, const char* func) {
     const Py_ssize_t count = PyTuple_Size(kwnames);
     if (count < 0) {
         throw_python_error();
@@ -70,11 +73,11 @@ void bind_keywords(std::span<PyObject*> bound, PyObject* const* values, PyObject
         }
         const std::optional<std::size_t> index = parameter_index(keyword, names);
         if (!index) {
-            raise_type_error(func + " got an unexpected keyword argument '" +
+            raise_type_error(called(func) + " got an unexpected keyword argument '" +
                              keyword_text(keyword) + "'");
         }
         if (bound[*index] != nullptr) {
-            raise_type_error(func + " got multiple values for argument " +
+            raise_type_error(called(func) + " got multiple values for argument " +
                              quoted(names[*index]));
         }
         bound[*index] = values[k];
@@ -82,7 +85,7 @@ void bind_keywords(std::span<PyObject*> bound, PyObject* const* values, PyObject
 }
 
 void check_required_bound(std::span<PyObject*> bound, std::span<const char* const> names,
-                          std::size_t required, const std::string& func) {
+                          std::size_t required, const char* func) {
     std::vector<const char*> missing;
     for (std::size_t i = 0; i < required; ++i) {
         if (bound[i] == nullptr) {
@@ -90,7 +93,7 @@ void check_required_bound(std::span<PyObject*> bound, std::span<const char* cons
         }
     }
     if (!missing.empty()) {
-        raise_type_error(func + " missing " + std::to_string(missing.size()) +
+        raise_type_error(called(func) + " missing " + std::to_string(missing.size()) +
                          " required positional argument" + (missing.size() > 1 ? "s" : "") +
                          ": " + name_list(missing));
     }
@@ -101,15 +104,14 @@ void check_required_bound(std::span<PyObject*> bound, std::span<const char* cons
 void bind_fastcall_arguments(std::span<PyObject*> bound, PyObject* const* args,
                              Py_ssize_t nargs, PyObject* kwnames, const char* function_name,
                              std::span<const char* const> names, std::size_t required) {
-    const std::string func = std::string(function_name) + "()";
-    check_positional_count(nargs, required, func);
+    check_positional_count(nargs, required, function_name);
     for (Py_ssize_t i = 0; i < nargs; ++i) {
         bound[static_cast<std::size_t>(i)] = args[i];
     }
     if (kwnames != nullptr) {
-        bind_keywords(bound, args + nargs, kwnames, names, func);
+        bind_keywords(bound, args + nargs, kwnames, names, function_name);
     }
-    check_required_bound(bound, names, required, func);
+    check_required_bound(bound, names, required, function_name);
 }
 
 }  // namespace tavrin::bindings

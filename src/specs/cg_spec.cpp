@@ -44,14 +44,14 @@ Result<CGSpec> CGSpec::from_parts(std::vector<Edge> edges,
 }
 
 Result<CGSpec> CGSpec::with_inverted_axes(std::span<const std::uint64_t> axes) const {
-    const std::size_t n = edges_.size();
+    const std::size_t n = num_external();
     for (std::uint64_t axis : axes) {
         if (axis >= n) {
             return fail(TavrinError::index_out_of_bounds(axis, n));
         }
     }
     const std::unordered_set<std::uint64_t> flipped(axes.begin(), axes.end());
-    std::vector<Edge> edges = edges_;
+    std::vector<Edge> edges = parts_->edges;
     for (std::size_t i = 0; i < n; ++i) {
         if (flipped.contains(i)) {
             edges[i] = edges[i].flipped();
@@ -59,15 +59,15 @@ Result<CGSpec> CGSpec::with_inverted_axes(std::span<const std::uint64_t> axes) c
     }
     // The configurations depend on the spins only, which do not change: they are taken over
     // as they are, every one of the right length.
-    return CGSpec(std::move(edges), om_flat_, om_count_);
+    return CGSpec(std::move(edges), parts_->om_flat, parts_->om_count);
 }
 
-std::vector<std::int32_t> CGSpec::spins() const { return spins_of(edges_); }
+std::vector<std::int32_t> CGSpec::spins() const { return spins_of(parts_->edges); }
 
 std::vector<std::int32_t> CGSpec::signs() const {
     std::vector<std::int32_t> signs;
-    signs.reserve(edges_.size());
-    for (const Edge& edge : edges_) {
+    signs.reserve(num_external());
+    for (const Edge& edge : parts_->edges) {
         signs.push_back(edge.dir.sign());
     }
     return signs;
@@ -75,8 +75,8 @@ std::vector<std::int32_t> CGSpec::signs() const {
 
 std::vector<std::vector<std::int32_t>> CGSpec::configurations() const {
     std::vector<std::vector<std::int32_t>> configs;
-    configs.reserve(om_count_);
-    for (std::size_t a = 0; a < om_count_; ++a) {
+    configs.reserve(om_dimension());
+    for (std::size_t a = 0; a < om_dimension(); ++a) {
         const auto entries = config(a);
         configs.emplace_back(entries.begin(), entries.end());
     }
