@@ -90,6 +90,15 @@ array = numpy.frombuffer(blob, dtype=numpy.uint8).copy()
 print((time.perf_counter() - start) * 1e6)
 """
 
+# The C lower bound's first read, made by C code loaded into a Python process like the one
+# tavrin runs in (NumPy and tavrin imported): what the same SQLite calls cost there.
+C_IN_PYTHON = PRELUDE + """
+import ctypes
+library = ctypes.CDLL({library!r})
+library.first_read_us.restype = ctypes.c_double
+print(library.first_read_us({db!r}.encode(), {key!r}.encode(), {use_blob}))
+"""
+
 TAVRIN_STORE = PRELUDE + """
 times = []
 for s in range(2, 2 + {count}):
@@ -117,10 +126,14 @@ def median(values):
 
 
 def build_lower_bound(directory):
+    """The program, and the same code as a shared library."""
     binary = directory / "cache_lower_bound"
-    subprocess.run(["cc", "-O2", "-o", str(binary), str(HERE / "cache_lower_bound.c"),
-                    "-lsqlite3"], check=True)
-    return binary
+    library = directory / "cache_lower_bound.so"
+    source = str(HERE / "cache_lower_bound.c")
+    subprocess.run(["cc", "-O2", "-o", str(binary), source, "-lsqlite3"], check=True)
+    subprocess.run(["cc", "-O2", "-shared", "-fPIC", "-o", str(library), source, "-lsqlite3"],
+                   check=True)
+    return binary, library
 
 
 def spin_key(spins):
@@ -131,23 +144,28 @@ def fmt(us):
     return f"{us / 1e3:7.2f} ms" if us >= 1e4 else f"{us:7.1f} us"
 
 
-def hits(rows, cache, binary, repeats, env):
+def hits(rows, cache, lower_bound, repeats, env):
+    binary, library = lower_bound
     db = str(cache / "cgbasis.db")
     print("\n1. Hit (medians; ratios tavrin / other). Fresh process: the first call, the opening"
           " of the database included on every side. Steady: repeated hits, connection open.")
+    print("C in Py: the C bound's calls made from a Python process with NumPy and tavrin loaded.")
     print(f"{'row':24} {'bytes':>11} | {'fresh':>10} {'C bound':>10} {'Py sqlite3':>10}"
-          f" {'/C':>5} {'/Py':>5} | {'steady':>10} {'C bound':>10} {'Py sqlite3':>10}"
-          f" {'/C':>5} {'/Py':>5}")
+          f" {'/C':>5} {'/Py':>5} {'C in Py':>10} {'/CPy':>5} | {'steady':>10} {'C bound':>10}"
+          f" {'Py sqlite3':>10} {'/C':>5} {'/Py':>5}")
     for label, spins in rows:
         python_us(TAVRIN_HIT.format(spins=spins), env)  # built and stored before timing
         n = repeats if spins != [2] * 10 else max(3, repeats // 3)
         key = spin_key(spins).hex()
-        ours, c_select, c_blob, py = [], [], [], []
+        ours, c_select, c_blob, py, c_py = [], [], [], [], {0: [], 1: []}
         for _ in range(n):  # interleaved, so that load changes hit every side alike
             ours.append(python_us(TAVRIN_HIT.format(spins=spins), env))
             c_select.append(run_us([str(binary), db, key, "select"]))
             c_blob.append(run_us([str(binary), db, key, "blob"]))
             py.append(python_us(PYTHON_HIT.format(key=key, db=db), env))
+            for use_blob in (0, 1):
+                c_py[use_blob].append(python_us(C_IN_PYTHON.format(
+                    spins=spins, library=str(library), db=db, key=key, use_blob=use_blob), env))
         steady_n = max(5, 3 * n) if len(spins) < 9 else n
         steady = python_us(TAVRIN_STEADY.format(spins=spins, repeats=steady_n), env)
         c_steady = min(run_us([str(binary), db, key, mode, str(steady_n)])
@@ -155,8 +173,10 @@ def hits(rows, cache, binary, repeats, env):
         py_steady = python_us(PYTHON_STEADY.format(key=key, db=db, repeats=steady_n), env)
         size = run_size(db, spins)
         c_bound = min(median(c_select), median(c_blob))
+        c_in_python = min(median(c_py[0]), median(c_py[1]))
         print(f"{label:24} {size:11d} | {fmt(median(ours))} {fmt(c_bound)} {fmt(median(py))}"
-              f" {median(ours) / c_bound:5.2f} {median(ours) / median(py):5.2f} |"
+              f" {median(ours) / c_bound:5.2f} {median(ours) / median(py):5.2f}"
+              f" {fmt(c_in_python)} {median(ours) / c_in_python:5.2f} |"
               f" {fmt(steady)} {fmt(c_steady)} {fmt(py_steady)}"
               f" {steady / c_steady:5.2f} {steady / py_steady:5.2f}")
 
@@ -216,10 +236,10 @@ def main():
         local = pathlib.Path(local)
         cache = local / "cache"
         env = dict(os.environ, TAVRIN_CACHE_PATH=str(cache))
-        binary = build_lower_bound(local)
+        lower_bound = build_lower_bound(local)
         import sqlite3
         print(f"SQLite {sqlite3.sqlite_version}; local disk {local}, RAM disk {ram}")
-        hits(rows, cache, binary, args.repeats, env)
+        hits(rows, cache, lower_bound, args.repeats, env)
         stores(local, pathlib.Path(ram), args.repeats, env)
         if not args.skip_huge:
             huge(cache, args.repeats, env)

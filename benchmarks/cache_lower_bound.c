@@ -2,7 +2,7 @@
  * row by key, and copy its blob into fresh memory, either through SELECT and one memcpy or
  * through incremental blob I/O. Prints the microseconds from before the open to after the copy.
  * With a repeat count, the connection is opened once and the median of that many reads is
- * printed instead (the steady state).
+ * printed instead (the steady state). Built as a shared library too, for first_read_us.
  * Usage: cache_lower_bound DATABASE KEY_HEX select|blob [REPEATS] */
 #include <sqlite3.h>
 #include <stdio.h>
@@ -51,6 +51,22 @@ static int read_row(sqlite3* db, const unsigned char* key, size_t key_len, int u
     (void)sink;
     free(out);
     return 0;
+}
+
+/* The fresh-process measurement as a function, for loading into another process (an
+ * interpreter with NumPy, through ctypes): the microseconds of the first read, or a negative
+ * status. The connection stays open, as in the program. */
+double first_read_us(const char* database, const char* key_hex, int use_blob) {
+    unsigned char key[4096];
+    size_t key_len = strlen(key_hex) / 2;
+    if (key_len > sizeof key) return -2;
+    for (size_t i = 0; i < key_len; ++i) sscanf(key_hex + 2 * i, "%2hhx", &key[i]);
+    double start = now_us();
+    sqlite3* db = NULL;
+    if (sqlite3_open_v2(database, &db, SQLITE_OPEN_READWRITE, NULL) != SQLITE_OK) return -3;
+    int status = read_row(db, key, key_len, use_blob);
+    if (status != 0) return -status;
+    return now_us() - start;
 }
 
 int main(int argc, char** argv) {
