@@ -237,7 +237,10 @@ Status acquire_cache_connection(std::optional<OpenCache>& state) {
     // The old connection's statements go first, then the connection itself.
     state.reset();
     state.emplace();
-    state->identity = identity_of(path);
+    // The file seen before opening it, when there was one: a file replaced in between is found
+    // replaced at the first write, which then opens it afresh.
+    state->identity = database_exists ? std::optional(FileIdentity{info.st_dev, info.st_ino})
+                                      : identity_of(path);
     state->path = std::move(path);
     state->variable = std::move(variable);
     state->connection = std::move(*connection);
