@@ -33,8 +33,9 @@ class FusionTreeBuilder {
 public:
     explicit FusionTreeBuilder(std::span<const std::int32_t> spins) : spins_(spins) {}
 
-    // The partial tree of the configuration prefix (n >= 3; up to n - 2 entries).
-    Result<const Tensor*> build(std::span<const std::int32_t> config) {
+    // The partial tree of the configuration prefix (n >= 3; up to n - 2 entries). A prefix
+    // that changes early rebuilds several large trees: the stop request is asked before each.
+    Result<const Tensor*> build(std::span<const std::int32_t> config, CallContext& context) {
         if (spins_.size() == 3) {
             return &vertex(spins_[0], spins_[1], spins_[2]);
         }
@@ -45,6 +46,9 @@ public:
         partial_.erase(partial_.begin() + static_cast<std::ptrdiff_t>(keep), partial_.end());
         previous_.assign(config.begin(), config.end());
         for (std::size_t d = keep; d < config.size(); ++d) {
+            if (context.should_stop()) {
+                return fail(TavrinError::interrupted());
+            }
             if (d == 0) {
                 partial_.push_back(vertex(spins_[0], spins_[1], config[0]));
                 continue;
@@ -153,7 +157,7 @@ Result<Tensor> build_canonical_basis(std::span<const std::int32_t> spins, CallCo
         }
         // The last contraction goes straight into the basis; only the trees before it are made.
         const std::size_t last = config.size() - 1;
-        auto left = builder.build(config.first(last));
+        auto left = builder.build(config.first(last), context);
         if (!left) {
             return fail(std::move(left.error()));
         }
