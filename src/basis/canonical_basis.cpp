@@ -119,8 +119,8 @@ const std::string& store_path() {
     thread_local std::string unresolved;
     const char* value = std::getenv(kCachePathVariable);
     std::string directory;
-    const bool same_variable = last && (value == nullptr ? !last->variable
-                                                         : last->variable == std::string_view(value));
+    const bool same_variable =
+        last && (value == nullptr ? !last->variable : last->variable == std::string_view(value));
     if (same_variable) {
         if (last->directory.empty()) {
             return last->path;

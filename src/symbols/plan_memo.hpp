@@ -94,4 +94,20 @@ private:
 // The bound of each kind of plan memo.
 inline constexpr std::size_t kPlanMemoBytes = std::size_t{64} << 20;
 
+// What a repeated symbol needs besides its bases: the specification it derives (C, or the
+// permuted one) and the plan of its sum.
+template <class Blocks>
+struct SymbolPlan {
+    CGSpec derived_spec;
+    std::shared_ptr<const Blocks> blocks;
+};
+
+// The process's memo of one kind of symbol plan. Never destroyed: threads may still use it
+// while the process ends.
+template <class Blocks>
+PlanMemo<SymbolPlan<Blocks>>& symbol_plans() {
+    static auto* const memo = new PlanMemo<SymbolPlan<Blocks>>(kPlanMemoBytes);
+    return *memo;
+}
+
 }  // namespace tavrin

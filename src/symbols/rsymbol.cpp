@@ -51,17 +51,7 @@ Result<CGSpec> permuted_spec(const CGSpec& spec, std::span<const std::uint64_t> 
     return CGSpec::from_edges(std::move(permuted_edges));
 }
 
-// What a repeated R-symbol needs besides its bases: the permuted specification and the plan
-// of the sum.
-struct RSymbolPlan {
-    CGSpec spec_permuted;
-    std::shared_ptr<const RBlockPlan> blocks;
-};
-
-PlanMemo<RSymbolPlan>& rsymbol_plans() {
-    static PlanMemo<RSymbolPlan>* const memo = new PlanMemo<RSymbolPlan>(kPlanMemoBytes);
-    return *memo;
-}
+using RSymbolPlan = SymbolPlan<RBlockPlan>;
 
 PlanKey rsymbol_plan_key(const CGSpec& spec, std::span<const std::uint64_t> permutation) {
     PlanKey key;
@@ -95,7 +85,7 @@ Result<Tensor> dense_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted,
         return fail(std::move(plan.error()));
     }
     const std::size_t bytes = plan_bytes(**plan);
-    rsymbol_plans().insert(
+    symbol_plans<RBlockPlan>().insert(
         key, std::make_shared<const RSymbolPlan>(RSymbolPlan{spec_permuted, *plan}), bytes);
     return sum_rsymbol_blocks(**plan, *original, *permuted, context);
 }
@@ -120,9 +110,9 @@ Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_
     const PlanKey key =
         method == SymbolMethod::Dense ? rsymbol_plan_key(spec, permutation) : PlanKey{};
     const std::shared_ptr<const RSymbolPlan> known =
-        method == SymbolMethod::Dense ? rsymbol_plans().find(key) : nullptr;
+        method == SymbolMethod::Dense ? symbol_plans<RBlockPlan>().find(key) : nullptr;
     auto spec_permuted =
-        known ? Result<CGSpec>(known->spec_permuted) : permuted_spec(spec, permutation);
+        known ? Result<CGSpec>(known->derived_spec) : permuted_spec(spec, permutation);
     if (!spec_permuted) {
         return fail(std::move(spec_permuted.error()));
     }

@@ -78,17 +78,7 @@ Result<CGSpec> contracted_spec(const CGSpec& spec_a, const CGSpec& spec_b,
     return CGSpec::from_edges(std::move(edges_c));
 }
 
-// What a repeated X-symbol needs besides its bases: the specification C and the plan of the
-// sum.
-struct XSymbolPlan {
-    CGSpec spec_c;
-    std::shared_ptr<const XBlockPlan> blocks;
-};
-
-PlanMemo<XSymbolPlan>& xsymbol_plans() {
-    static PlanMemo<XSymbolPlan>* const memo = new PlanMemo<XSymbolPlan>(kPlanMemoBytes);
-    return *memo;
-}
+using XSymbolPlan = SymbolPlan<XBlockPlan>;
 
 PlanKey xsymbol_plan_key(const CGSpec& spec_a, const CGSpec& spec_b,
                          const Contraction& contraction) {
@@ -127,8 +117,8 @@ Result<Tensor> dense_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
         return fail(std::move(plan.error()));
     }
     const std::size_t bytes = plan_bytes(**plan);
-    xsymbol_plans().insert(key, std::make_shared<const XSymbolPlan>(XSymbolPlan{spec_c, *plan}),
-                           bytes);
+    symbol_plans<XBlockPlan>().insert(
+        key, std::make_shared<const XSymbolPlan>(XSymbolPlan{spec_c, *plan}), bytes);
     return sum_xsymbol_blocks(**plan, *basis_a, *basis_b, *basis_c, context);
 }
 
@@ -155,8 +145,8 @@ Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
                             ? xsymbol_plan_key(spec_a, spec_b, contraction)
                             : PlanKey{};
     const std::shared_ptr<const XSymbolPlan> known =
-        method == SymbolMethod::Dense ? xsymbol_plans().find(key) : nullptr;
-    auto spec_c = known ? Result<CGSpec>(known->spec_c)
+        method == SymbolMethod::Dense ? symbol_plans<XBlockPlan>().find(key) : nullptr;
+    auto spec_c = known ? Result<CGSpec>(known->derived_spec)
                         : contracted_spec(spec_a, spec_b, contraction);
     if (!spec_c) {
         return fail(std::move(spec_c.error()));
