@@ -94,7 +94,7 @@ private:
 // The bound of each kind of plan memo.
 inline constexpr std::size_t kPlanMemoBytes = std::size_t{64} << 20;
 
-// What a repeated symbol needs besides its bases: the specification it derives (C, or the
+// What a repeated symbol needs besides its bases: the CGSpec it derives (C, or the
 // permuted one) and the plan of its sum.
 template <class Blocks>
 struct SymbolPlan {

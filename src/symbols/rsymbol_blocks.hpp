@@ -17,7 +17,7 @@
 namespace tavrin {
 
 // The rows of the two bases that meet, with their signs: what the sum needs of the bases
-// besides their values. It depends only on the specification and the permutation.
+// besides their values. It depends only on the CGSpec and the permutation.
 struct RBlockPlan;
 
 // The plan of R[a, b] = sum of BO[m, a] BP[m_p, b], edge k of the permuted specification being
