@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <map>
+#include <span>
 #include <tuple>
 #include <vector>
 
@@ -113,6 +115,26 @@ void store_normalised_final_contraction(Tensor& basis, std::size_t a, const Tens
     }
 }
 
+// The first configuration's slots are spread over the whole basis, so its writes would fault
+// in every page of a large basis at once with no stop request asked meanwhile (a third of a
+// second for 285 MB here): the pages are faulted in first, in pieces, one byte per page (the
+// values are written in full later).
+Status fault_in(Tensor& basis, CallContext& context) {
+    constexpr std::size_t kPiece = std::size_t{32} << 20;
+    constexpr std::size_t kPage = 4096;
+    const std::span<std::byte> bytes = std::as_writable_bytes(basis.data());
+    for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
+        if (context.should_stop()) {
+            return fail(TavrinError::interrupted());
+        }
+        const std::size_t end = std::min(bytes.size(), at + kPiece);
+        for (std::size_t page = at; page < end; page += kPage) {
+            bytes[page] = std::byte{0};
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 Shape basis_shape(std::span<const std::int32_t> spins, std::size_t om_dimension) {
@@ -143,6 +165,9 @@ Result<Tensor> build_canonical_basis(std::span<const std::int32_t> spins, CallCo
     }
     // Every slot is written in full below, so the storage needs no zero fill.
     Tensor basis = Tensor::uninitialised(basis_shape(spins, fresh->om_dimension()));
+    if (auto faulted = fault_in(basis, context); !faulted) {
+        return fail(std::move(faulted.error()));
+    }
     const double norm = std::sqrt(static_cast<double>(spins[n - 1]) + 1.0);
     FusionTreeBuilder builder(spins);
     std::vector<double> row;
