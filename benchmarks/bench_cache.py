@@ -155,7 +155,7 @@ def hits(rows, cache, lower_bound, repeats, env):
           f" {'Py sqlite3':>10} {'/C':>5} {'/Py':>5}")
     for label, spins in rows:
         python_us(TAVRIN_HIT.format(spins=spins), env)  # built and stored before timing
-        n = repeats if spins != [2] * 10 else max(3, repeats // 3)
+        n = repeats
         key = spin_key(spins).hex()
         ours, c_select, c_blob, py, c_py = [], [], [], [], {0: [], 1: []}
         for _ in range(n):  # interleaved, so that load changes hit every side alike
