@@ -63,7 +63,8 @@ public:
 private:
     using Key = std::pair<std::string, std::vector<std::int32_t>>;
     using KeyView = std::pair<std::string_view, std::span<const std::int32_t>>;
-    // Orders keys and views alike, so that a lookup needs no copy of the key.
+    // Orders keys and views alike, so that a lookup needs no copy of the key. Spins first: the
+    // keys of one process nearly all share one path, which would be compared in full each time.
     struct KeyOrder {
         using is_transparent = void;
         static KeyView view(const Key& key) { return {key.first, key.second}; }
@@ -72,11 +73,13 @@ private:
         bool operator()(const L& left, const R& right) const {
             const KeyView l = view(left);
             const KeyView r = view(right);
-            if (const int order = l.first.compare(r.first); order != 0) {
-                return order < 0;
+            if (std::ranges::lexicographical_compare(l.second, r.second)) {
+                return true;
             }
-            return std::lexicographical_compare(l.second.begin(), l.second.end(),
-                                                r.second.begin(), r.second.end());
+            if (std::ranges::lexicographical_compare(r.second, l.second)) {
+                return false;
+            }
+            return l.first < r.first;
         }
     };
     struct Entry {

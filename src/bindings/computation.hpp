@@ -5,7 +5,6 @@
 
 #include <Python.h>
 
-#include <chrono>
 #include <type_traits>
 #include <utility>
 
@@ -66,7 +65,7 @@ auto run_computation(Compute&& compute) {
                     return true;
                 });
             },
-            std::chrono::steady_clock::now() + CallContext::kStopCheckInterval);
+            CallContext::AfterAnInterval{});
         auto outcome = std::forward<Compute>(compute)(context);
         return std::pair(std::move(outcome), context.warnings());
     }();

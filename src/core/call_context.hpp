@@ -30,10 +30,12 @@ public:
 
     CallContext() = default;
     explicit CallContext(StopRequest stop_requested) : stop_requested_(std::move(stop_requested)) {}
-    // The same, asked for the first time at `first_check`: for a caller that has just looked
-    // for itself, so that a short call pays nothing for it.
-    CallContext(StopRequest stop_requested, std::chrono::steady_clock::time_point first_check)
-        : stop_requested_(std::move(stop_requested)), next_check_(first_check) {}
+    // The same, asked for the first time one interval after the computation first wonders
+    // whether to stop: for a caller that has just looked for itself, so that a short call pays
+    // nothing for it.
+    struct AfterAnInterval {};
+    CallContext(StopRequest stop_requested, AfterAnInterval)
+        : stop_requested_(std::move(stop_requested)), wait_first_(true) {}
     CallContext(const CallContext&) = delete;
     CallContext& operator=(const CallContext&) = delete;
 
@@ -49,6 +51,7 @@ public:
 private:
     StopRequest stop_requested_;
     std::chrono::steady_clock::time_point next_check_{};
+    bool wait_first_ = false;
     bool stopped_ = false;
     std::vector<Warning> warnings_;
 };

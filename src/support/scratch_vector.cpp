@@ -23,19 +23,17 @@ std::vector<std::vector<double>>& pool() {
 
 }  // namespace
 
-ScratchVector::ScratchVector() {
-    auto& vectors = pool();
-    if (!vectors.empty()) {
-        vector_ = std::move(vectors.back());
-        vectors.pop_back();
+ScratchVector::ScratchVector() : pool_(&pool()) {
+    if (!pool_->empty()) {
+        vector_ = std::move(pool_->back());
+        pool_->pop_back();
     }
 }
 
 ScratchVector::~ScratchVector() {
-    auto& vectors = pool();
-    if (vector_.capacity() <= kLargestKept && vectors.size() < kKeptPerThread) {
+    if (vector_.capacity() <= kLargestKept && pool_->size() < kKeptPerThread) {
         vector_.clear();
-        vectors.push_back(std::move(vector_));
+        pool_->push_back(std::move(vector_));
     }
 }
 

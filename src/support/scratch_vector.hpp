@@ -19,6 +19,7 @@ public:
     std::vector<double>* operator->() { return &vector_; }
 
 private:
+    std::vector<std::vector<double>>* pool_;  // the thread's, looked up once
     std::vector<double> vector_;
 };
 

@@ -127,11 +127,13 @@ void OuterProductSum::flush() {
         add_product_transposed(left_->data(), right_->data(), pending_, gathered_rows_,
                                gathered_columns_, out_, stride_);
     } else {
-        padded_out_->assign(gathered_rows_ * gathered_columns_, 0.0);
+        ScratchVector padded_out_space;
+        std::vector<double>& padded_out = *padded_out_space;
+        padded_out.assign(gathered_rows_ * gathered_columns_, 0.0);
         add_product_transposed(left_->data(), right_->data(), pending_, gathered_rows_,
-                               gathered_columns_, padded_out_->data(), gathered_columns_);
+                               gathered_columns_, padded_out.data(), gathered_columns_);
         for (std::size_t i = 0; i < rows_; ++i) {
-            const double* source = padded_out_->data() + i * gathered_columns_;
+            const double* source = padded_out.data() + i * gathered_columns_;
             double* target = out_ + i * stride_;
             for (std::size_t j = 0; j < columns_; ++j) {
                 target[j] += source[j];

@@ -44,7 +44,6 @@ private:
     std::size_t pending_ = 0;
     ScratchVector left_;   // [pending, gathered rows], scaled
     ScratchVector right_;  // [pending, gathered columns]
-    ScratchVector padded_out_;
 };
 
 // out[i * stride + j] += sum over k < depth of left[k * rows + i] * right[k * columns + j].

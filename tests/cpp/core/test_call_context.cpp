@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <thread>
 
 namespace tavrin {
@@ -34,14 +33,15 @@ TEST(CallContext, AsksAtMostOncePerIntervalAndRemembersAYes) {
     EXPECT_EQ(asked, 2);
 }
 
-TEST(CallContext, FirstAskedAtTheGivenTime) {
+TEST(CallContext, FirstAskedOneIntervalAfterTheFirstQuestion) {
     int asked = 0;
     CallContext context(
         [&] {
             ++asked;
             return true;
         },
-        std::chrono::steady_clock::now() + CallContext::kStopCheckInterval);
+        CallContext::AfterAnInterval{});
+    EXPECT_FALSE(context.should_stop());
     EXPECT_FALSE(context.should_stop());
     EXPECT_EQ(asked, 0);
     std::this_thread::sleep_for(CallContext::kStopCheckInterval * 2);
