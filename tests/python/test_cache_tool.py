@@ -3,7 +3,6 @@
 import io
 import math
 import shutil
-import sqlite3
 import struct
 import subprocess
 import sys
@@ -13,6 +12,7 @@ import numpy as np
 import pytest
 
 import tavrin
+from spec_factory import connected
 from tavrin import CGSpec, Edge, Spin
 
 
@@ -34,7 +34,7 @@ def build(cache_dir, monkeypatch, *spin_lists):
 
 
 def rows(cache_dir):
-    with sqlite3.connect(cache_dir / "cgbasis.db") as database:
+    with connected(cache_dir / "cgbasis.db") as database:
         return {struct.unpack(f"<{len(key) // 4}i", key): data
                 for key, data in database.execute("SELECT spins, data FROM cgbasis")}
 
@@ -159,7 +159,7 @@ def test_merge_reports_a_conflicting_row_and_never_overwrites_it(two_machines, t
     a, b = two_machines
     build(b, monkeypatch, [3, 3])
     key = struct.pack("<4i", 2, 2, 2, 2)
-    with sqlite3.connect(b / "cgbasis.db") as database:
+    with connected(b / "cgbasis.db") as database:
         (data,) = database.execute("SELECT data FROM cgbasis WHERE spins = ?", (key,)).fetchone()
         altered = data[:-1] + bytes([data[-1] ^ 1])  # one bit of the last value
         database.execute("UPDATE cgbasis SET data = ? WHERE spins = ?", (altered, key))
