@@ -55,8 +55,10 @@ def describe(todo: list[PlannedBasis], cached: int, too_large: list[PlannedBasis
     print(f"to build: {len(todo)} bases, about {size_text(total)} ({cached} already cached)")
     if todo:
         largest = max(todo, key=lambda item: item.size)
+        # A worker holds the basis, its row read back and the row sent, and its scratch cache
+        # is in memory where the system has a memory file system.
         print(f"largest:  spins (2j) {spins_text(largest.spins)}, {size_text(largest.size)}; "
-              f"each worker needs about {size_text(3 * largest.size)} of memory")
+              f"each worker needs about {size_text(4 * largest.size)} of memory")
     for item in too_large:
         print(f"skipped:  spins (2j) {spins_text(item.spins)}: {size_text(item.size)} "
               f"is more than one cache row can hold")
