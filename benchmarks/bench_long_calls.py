@@ -151,7 +151,8 @@ def main():
             print(f"Ctrl-C during {phase}: median {1e3 * statistics.median(measured):.0f} ms, "
                   f"max {1e3 * measured[-1]:.0f} ms over {len(measured)} interrupts")
 
-    from tavrin_cli.spin_lists import doubled_spins, edge_counts, plan
+    from tavrin_cli.arguments import doubled_spins, edge_counts
+    from tavrin_cli.spin_lists import plan
     lists = [p.spins for p in plan(doubled_spins(PREBUILD_SPINS), edge_counts(PREBUILD_EDGES), [])]
     serial = statistics.median(serial_loop(lists) for _ in range(args.repeats))
     print(f"pre-building {len(lists)} bases (--spins {PREBUILD_SPINS} --edges {PREBUILD_EDGES}):")

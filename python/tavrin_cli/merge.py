@@ -25,8 +25,8 @@ def run(args: argparse.Namespace) -> int:
         for source in sources:
             report = merge_into(connection, source)
             refused = f", {len(report.refused)} refused" if report.refused else ""
-            print(f"{source}: {len(report.added)} bases added, {report.present} already "
-                  f"there{refused}")
+            present = len(report.present) + len(report.conflicts)
+            print(f"{source}: {len(report.added)} bases added, {present} already there{refused}")
             for key, why in report.refused:
                 print(f"refused: {row_name(key)} in {source}: {why}", file=sys.stderr)
             for key in report.conflicts:

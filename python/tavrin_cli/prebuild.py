@@ -5,6 +5,7 @@ task into the cache in one transaction. Ctrl-C ends them all at once: what was s
 and a store under way leaves nothing."""
 
 import argparse
+import shutil
 import sys
 import tempfile
 from contextlib import closing
@@ -112,6 +113,7 @@ def build_all(todo: list[PlannedBasis], database: Path, workers: Workers) -> lis
             storer.kill()
             progress.close()
             print(f"interrupted: {storer.stored} of {len(todo)} bases stored", file=sys.stderr)
+            shutil.rmtree(scratch, ignore_errors=True)  # an MPI abort leaves no time for it
             workers.end_interrupted(INTERRUPTED)
             raise SystemExit(INTERRUPTED) from None
         except BaseException:

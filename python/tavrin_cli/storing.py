@@ -13,10 +13,10 @@ from tavrin_cli.rows import RowFault, check_row, key_spins
 
 @dataclass
 class CopyReport:
-    """Keys of the rows copied, of those that differ from the row already there, and of those
-    refused with why; the number already there."""
+    """Keys of the rows copied, of those already there, of those that differ from the row
+    already there, and of those refused with why."""
     added: list[bytes] = field(default_factory=list)
-    present: int = 0
+    present: list[bytes] = field(default_factory=list)
     conflicts: list[bytes] = field(default_factory=list)
     refused: list[tuple[bytes, str]] = field(default_factory=list)
 
@@ -58,9 +58,7 @@ def merge_into(target: sqlite3.Connection, source: Path) -> CopyReport:
                 "LEFT JOIN main.cgbasis AS t ON t.spins = s.spins ORDER BY s.spins").fetchall()
             for rowid, key, kind, length, present, differs in rows:
                 if present:
-                    report.present += 1
-                    if differs:
-                        report.conflicts.append(key)
+                    (report.conflicts if differs else report.present).append(key)
                     continue
                 try:
                     if kind != "blob":
@@ -94,7 +92,5 @@ def store_rows(target: sqlite3.Connection, rows: dict[bytes, bytes]) -> CopyRepo
                 target.execute("INSERT INTO cgbasis (spins, data) VALUES (?, ?)", (key, data))
                 report.added.append(key)
             else:
-                report.present += 1
-                if found[0] != data:
-                    report.conflicts.append(key)
+                (report.conflicts if found[0] != data else report.present).append(key)
     return report

@@ -4,6 +4,7 @@ of its spins, and rebuilds a sample of them to compare with what is stored, bit 
 import argparse
 import io
 import random
+import shutil
 import sqlite3
 import sys
 import tempfile
@@ -14,7 +15,8 @@ import numpy as np
 from tavrin_cli.database import open_read_only, spin_key, spins_text
 from tavrin_cli.rows import RowFault, check_row
 from tavrin_cli.storing import row_name
-from tavrin_cli.workers import Built, Task, Workers, scratch_root, start_workers
+from tavrin_cli.workers import (Built, Task, Workers, rebuilt_rows, scratch_root,
+                                start_workers)
 
 INTERRUPTED = 130
 
@@ -70,16 +72,17 @@ def rebuild_and_compare(connection: sqlite3.Connection, sample: list[tuple[int, 
 
     def compare(built: Built) -> None:
         nonlocal mismatches
+        rebuilt = rebuilt_rows(built)
         for spins in built.task.bases:
             key = spin_key(spins)
-            if key not in built.rows:
+            if key not in rebuilt:
                 print(f"not rebuilt: spins (2j) {spins_text(spins)}: "
                       f"{built.problems.get(spins, 'not stored')}", file=sys.stderr)
                 mismatches += 1
                 continue
             (stored,) = connection.execute(
                 "SELECT data FROM cgbasis WHERE spins = ?", (key,)).fetchone()
-            how = difference(stored, built.rows[key])
+            how = difference(stored, rebuilt[key])
             if how is not None:
                 print(f"mismatch: spins (2j) {spins_text(spins)}: {how}", file=sys.stderr)
                 mismatches += 1
@@ -92,6 +95,7 @@ def rebuild_and_compare(connection: sqlite3.Connection, sample: list[tuple[int, 
         except KeyboardInterrupt:
             workers.stop()
             print("interrupted", file=sys.stderr)
+            shutil.rmtree(scratch, ignore_errors=True)  # an MPI abort leaves no time for it
             workers.end_interrupted(INTERRUPTED)
             raise SystemExit(INTERRUPTED) from None
         except BaseException:

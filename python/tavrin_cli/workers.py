@@ -1,12 +1,13 @@
 """Where bases are built: worker processes on this machine, or the workers of an MPI pool
 (mpi4py.futures, whose workers may be on other nodes). A worker builds a task's bases into a
-scratch cache of its own on its machine and sends back their rows as the library stored them,
-so that the main process alone writes to the cache."""
+scratch cache of its own and hands back the rows as the library stored them (the scratch cache
+itself, on the main process's machine), so that only one process writes to the cache."""
 
 import collections
 import contextlib
 import multiprocessing
 import os
+import shutil
 import signal
 import sqlite3
 import tempfile
@@ -39,9 +40,12 @@ class Task:
 
 @dataclass
 class Built:
+    """The bases of a task as the library stored them: the rows themselves (key: data), or the
+    directory of the scratch cache that holds them; and what went wrong with any."""
     task: Task
-    rows: dict[bytes, bytes] = field(default_factory=dict)  # key: data, as the library stored them
-    problems: dict[tuple[int, ...], str] = field(default_factory=dict)  # what went wrong
+    rows: dict[bytes, bytes] = field(default_factory=dict)
+    scratch: str | None = None
+    problems: dict[tuple[int, ...], str] = field(default_factory=dict)
 
 
 def scratch_root() -> str | None:
@@ -74,11 +78,14 @@ def start_worker() -> None:
 
 
 def build(task: Task) -> Built:
-    """In a worker: builds the task's bases and reads back the rows the library stored."""
+    """In a worker: builds the task's bases into a scratch cache. On the main process's machine
+    (where the task's scratch directory is) the cache is left there for the main process to
+    read; elsewhere its rows are read back and sent."""
     built = Built(task)
-    root = task.scratch if os.path.isdir(task.scratch) else scratch_root()
-    with tempfile.TemporaryDirectory(prefix="task-", dir=root) as scratch:
-        os.environ["TAVRIN_CACHE_PATH"] = scratch
+    local = os.path.isdir(task.scratch)
+    scratch = Path(tempfile.mkdtemp(prefix="task-", dir=task.scratch if local else scratch_root()))
+    try:
+        os.environ["TAVRIN_CACHE_PATH"] = str(scratch)
         for spins in task.bases:
             with warnings.catch_warnings(record=True) as caught:
                 warnings.simplefilter("always")
@@ -89,11 +96,32 @@ def build(task: Task) -> Built:
                     failure = [str(error) or type(error).__name__]
             if caught or failure:
                 built.problems[spins] = "; ".join([str(w.message) for w in caught] + failure)
-        database = database_in(Path(scratch))
-        if database.exists():
-            with closing(sqlite3.connect(database)) as connection:
-                built.rows = dict(connection.execute("SELECT spins, data FROM cgbasis"))
+        if local:
+            built.scratch = str(scratch)
+        else:
+            built.rows = scratch_rows(scratch)
+    finally:
+        if not local:
+            shutil.rmtree(scratch, ignore_errors=True)
     return built
+
+
+def scratch_rows(scratch: Path) -> dict[bytes, bytes]:
+    database = database_in(scratch)
+    if not database.exists():
+        return {}
+    with closing(sqlite3.connect(f"{database.as_uri()}?mode=ro", uri=True)) as connection:
+        return dict(connection.execute("SELECT spins, data FROM cgbasis"))
+
+
+def rebuilt_rows(built: Built) -> dict[bytes, bytes]:
+    """The rows a worker built, wherever it left them; a scratch cache is removed once read."""
+    if built.scratch is None:
+        return built.rows
+    try:
+        return scratch_rows(Path(built.scratch))
+    finally:
+        shutil.rmtree(built.scratch, ignore_errors=True)
 
 
 def serve(channel: Connection) -> None:
