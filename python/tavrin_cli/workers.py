@@ -228,6 +228,8 @@ class MpiWorkers:
         self._executor = MPIPoolExecutor(max_workers=jobs, initializer=start_worker)
         self.count: int = self._executor.num_workers
         self.where = "processes of an MPI pool"
+        if self.count < 1:
+            raise CacheToolError("the MPI pool has no workers")
 
     def run(self, tasks: Iterable[Task], handle: Callable[[Built], None]) -> None:
         """Builds every task, handing each result to handle (in this thread) as it comes in."""
