@@ -83,8 +83,9 @@ def run(args: argparse.Namespace) -> int:
     describe(todo, len(planned) - len(missing), too_large, database)
     if args.dry_run or not todo:
         return 0
-    workers = start_workers(args.jobs, args.mpi)
-    print(f"workers:  {workers.count} {workers.where}")
+    workers = start_workers(min(args.jobs, len(chunks(todo))), args.mpi)
+    processes = "process" if workers.count == 1 else "processes"
+    print(f"workers:  {workers.count} {processes} {workers.where}")
     failures = dict(build_all(todo, database, workers))
     stored = cached_keys(database)  # what the cache holds now is what counts
     missing = [item.spins for item in todo if spin_key(item.spins) not in stored]

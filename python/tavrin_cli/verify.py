@@ -60,7 +60,8 @@ def run(args: argparse.Namespace) -> int:
         print(f"rows:     {len(rows)}, {faults} unreadable")
         print(f"rebuild:  {len(sample)}" + ("" if args.all else f" (--seed {seed})"))
         if sample:
-            faults += rebuild_and_compare(connection, sample, start_workers(args.jobs, args.mpi))
+            workers = start_workers(min(args.jobs, len(sample)), args.mpi)
+            faults += rebuild_and_compare(connection, sample, workers)
     print(f"verified: {len(sample)} rebuilt, {faults} faults")
     return 1 if faults else 0
 

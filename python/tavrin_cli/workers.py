@@ -158,7 +158,7 @@ class LocalWorkers:
     def __init__(self, jobs: int) -> None:
         context = multiprocessing.get_context("spawn")
         self.count = jobs
-        self.where = "processes on this machine"
+        self.where = "on this machine"
         self._workers: list[_Worker] = []
         with interrupts_held():
             for _ in range(jobs):
@@ -227,7 +227,7 @@ class MpiWorkers:
         self._world = MPI.COMM_WORLD
         self._executor = MPIPoolExecutor(max_workers=jobs, initializer=start_worker)
         self.count: int = self._executor.num_workers
-        self.where = "processes of an MPI pool"
+        self.where = "of an MPI pool"
         if self.count < 1:
             raise CacheToolError("the MPI pool has no workers")
 

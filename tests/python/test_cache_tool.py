@@ -236,7 +236,7 @@ def test_prebuild_stores_every_coupling_list_exactly_as_the_library_builds_it(tm
     result = tool("prebuild", "--spins", "1-2", "--edges", "2-4", "--list", "4,4,4",
                   "--jobs", "2", cache_dir=cache)
     assert result.returncode == 0, result.stderr
-    assert "workers:  2 processes on this machine" in result.stdout
+    assert " on this machine" in result.stdout.split("workers:")[1]
     stored = rows(cache)
     assert "to build: %d bases" % len(stored) in dry.stdout
     assert (4, 4, 4) in stored and (1, 1) in stored and (1, 1, 1) not in stored
