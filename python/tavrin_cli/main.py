@@ -51,7 +51,7 @@ def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="tavrin", description="Tools for tavrin, the SU(2) recoupling library.",
         epilog="exit status: 0 done, 1 failed (the messages say what), 2 bad arguments, "
-               "130 interrupted")
+               "130 interrupted, 141 the reader of the output went away")
     parser.add_argument("--version", action="version", version=f"tavrin {tavrin.__version__}")
     commands = parser.add_subparsers(title="commands", required=True, metavar="COMMAND")
     location, workers = location_options(), worker_options()

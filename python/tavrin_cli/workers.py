@@ -176,7 +176,11 @@ class LocalWorkers:
             for worker in self._workers:
                 while len(worker.tasks) < TASKS_PER_WORKER and \
                         (task := next(queued, None)) is not None:
-                    worker.channel.send(task)
+                    try:
+                        worker.channel.send(task)
+                    except OSError:  # not a broken pipe of this command's output
+                        worker.process.join()
+                        raise worker_died(worker.process.exitcode) from None
                     worker.tasks.append(task)
             busy = [worker for worker in self._workers if worker.tasks]
             if not busy:
