@@ -83,6 +83,7 @@ def run(args: argparse.Namespace) -> int:
     describe(todo, len(planned) - len(missing), too_large, database)
     if args.dry_run or not todo:
         return 0
+    open_writable(database).close()  # a cache that cannot be written fails before any build
     workers = start_workers(min(args.jobs, len(chunks(todo))), args.mpi)
     processes = "process" if workers.count == 1 else "processes"
     print(f"workers:  {workers.count} {processes} {workers.where}")
@@ -100,7 +101,6 @@ def build_all(todo: list[PlannedBasis], database: Path, workers: Workers) -> lis
     """Builds every basis of todo; returns the spins that did not end up in the cache, each
     with what went wrong."""
     sizes = {item.spins: item.size for item in todo}
-    open_writable(database).close()  # a cache that cannot be written fails before any build
     with (tempfile.TemporaryDirectory(prefix="tavrin-prebuild-", dir=scratch_root(),
                                       ignore_cleanup_errors=True) as scratch,
           tqdm(total=sum(sizes.values()), unit="B", unit_scale=True,
