@@ -484,6 +484,16 @@ def test_prebuild_whose_processes_are_killed_ends_with_an_error(tmp_path):
     assert "ended unexpectedly" in err and "Traceback" not in err, err
 
 
+def test_prebuild_on_mpi_without_mpi4py_says_what_to_install(tmp_path):
+    without_mpi4py = ("import sys; sys.modules['mpi4py'] = None\n"
+                      "from tavrin_cli.main import main; raise SystemExit(main())")
+    result = subprocess.run([sys.executable, "-W", "error", "-c", without_mpi4py, "cache",
+                             "prebuild", "--mpi", "--list", "2,2", "--cache-dir", str(tmp_path)],
+                            capture_output=True, text=True, timeout=60)
+    assert result.returncode == 1
+    assert "--mpi needs mpi4py" in result.stderr and "pip install mpi4py" in result.stderr
+
+
 def mpiexec_or_skip():
     pytest.importorskip("mpi4py", reason="mpi4py is not installed (pip install mpi4py mpich)")
     found = Path(sys.executable).with_name("mpiexec")
