@@ -311,9 +311,8 @@ def test_disk_full_returns_the_basis(small_tmpfs, monkeypatch):
 
 
 def sqlite_libraries():
-    """The SQLite libraries mapped into this process (the module's and Python's sqlite3's)."""
-    import sqlite3  # noqa: F401  (loads Python's)
-
+    """The SQLite libraries mapped into this process: the module's, and Python's sqlite3's
+    (spec_factory has loaded it)."""
     with open("/proc/self/maps") as maps:
         return {line.split()[-1] for line in maps if "/libsqlite3" in line}
 
