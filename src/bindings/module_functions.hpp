@@ -13,6 +13,8 @@ PyMethodDef& compute_conjugate_definition();
 PyMethodDef& fs_phase_for_spin_definition();
 PyMethodDef& clebsch_gordan_definition();
 PyMethodDef& wigner_6j_definition();
+PyMethodDef& wigner_3j_definition();
+PyMethodDef& wigner_9j_definition();
 
 // Private: _cache_database_path(), the database file the basis cache would use now, for the
 // cache tool (it must follow the library's own rules).
