@@ -41,12 +41,18 @@ inline std::size_t exponent_count(std::int64_t n) {
 }
 
 // e += sign * (the exponents of n!) over the first `count` entries (a multiple of the block),
-// 0 <= n <= the table's limit.
+// 0 <= n <= the table's limit, sign +1 or -1 (added or subtracted: SSE2 has no 32-bit
+// multiplication, and these loops must vectorise).
 inline void add_factorial(PrimeExponents& e, std::int64_t n, std::int32_t sign,
                           std::size_t count) {
-    const auto& row = factorial_primes_detail::factorial_exponents[static_cast<std::size_t>(n)];
-    for (std::size_t block = 0; block < count; block += kExponentBlock) {
-        for (std::size_t i = block; i < block + kExponentBlock; ++i) e[i] += sign * row[i];
+    const std::int16_t* row =
+        factorial_primes_detail::factorial_exponents[static_cast<std::size_t>(n)].data();
+    std::int32_t* out = e.data();
+    const std::size_t blocks = count / kExponentBlock;
+    if (sign > 0) {
+        for (std::size_t i = 0; i < blocks * kExponentBlock; ++i) out[i] += row[i];
+    } else {
+        for (std::size_t i = 0; i < blocks * kExponentBlock; ++i) out[i] -= row[i];
     }
 }
 
