@@ -64,6 +64,12 @@ RacahIntegers racah_integers(std::int64_t two_j1, std::int64_t two_m1, std::int6
     return r;
 }
 
+// The phase of the 3j symbol, (-1)^(j1 - j2 + M); +1 for the coefficient.
+int phase(std::int64_t two_j1, std::int64_t two_j2, std::int64_t two_m, CgValue value) {
+    if (value == CgValue::coefficient) return 1;
+    return (two_j1 - two_j2 + two_m) / 2 % 2 == 0 ? 1 : -1;
+}
+
 // Some magnetic number lies outside [-j, j]: a factorial of a negative number vanishes.
 bool magnetic_out_of_range(const RacahIntegers& r) {
     return r.t1 < 0 || r.t2 < 0 || r.j_plus_m < 0 || r.j_minus_m < 0 || r.j1_plus_m1 < 0 ||
@@ -159,7 +165,8 @@ std::optional<double> clebsch_gordan_fixed_width(std::int32_t two_j1, std::int32
     PrimeExponents e{};
     add_prefactor(r, value, count, e);
     for (std::size_t i = 0; i < count; ++i) e[i] += 2 * sum.common[i];
-    return round_prime_root(sum.sign, sum.magnitude, e, count);
+    return round_prime_root(sum.sign * phase(two_j1, two_j2, two_m, value), sum.magnitude, e,
+                            count);
 }
 
 double clebsch_gordan_exact(std::int32_t two_j1, std::int32_t two_m1, std::int32_t two_j2,
@@ -181,7 +188,7 @@ double clebsch_gordan_gmp(std::int32_t two_j1, std::int32_t two_m1, std::int32_t
     BigInt sum;
     BigInt common;
     alternating_sum(r, sum, common);
-    const int sign = mpz_sgn(sum.get());
+    const int sign = mpz_sgn(sum.get()) * phase(two_j1, two_j2, two_m, value);
     if (sign == 0) return 0.0;
 
     BigInt numerator;  // A N^2

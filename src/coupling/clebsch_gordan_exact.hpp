@@ -7,8 +7,9 @@
 namespace tavrin {
 
 // What the exact evaluation rounds: the coefficient itself, or the coefficient divided by
-// sqrt(2J + 1), which is the 3j symbol (j1 j2 J; m1 m2 -M) up to its phase (-1)^(j1 - j2 + M).
-enum class CgValue { coefficient, over_root_dimension };
+// sqrt(2J + 1) and multiplied by the phase (-1)^(j1 - j2 + M), the 3j symbol
+// (j1 j2 J; m1 m2 -M). The phase applies before the rounding, so an exact zero stays +0.0.
+enum class CgValue { coefficient, three_j };
 
 // <j1 m1; j2 m2 | J M> from doubled quantum numbers (or that over sqrt(2J + 1)), rounded to the
 // nearest double (ties to even). Expects arguments that pass the selection rules (m1 + m2 = M,

@@ -1,6 +1,6 @@
 // The 3j symbol is a Clebsch-Gordan coefficient divided by sqrt(2 j3 + 1), up to a phase: the
-// exact evaluation of the coefficient leaves the factor 2 j3 + 1 out of its square root, so the
-// quotient is rounded once.
+// exact evaluation of the coefficient leaves the factor 2 j3 + 1 out of its square root and
+// applies the phase to the exact value, so the symbol is rounded once.
 #include "coupling/wigner_3j.hpp"
 
 #include "coupling/clebsch_gordan_exact.hpp"
@@ -30,11 +30,8 @@ bool fails_selection_rules(std::int64_t two_j1, std::int64_t two_j2, std::int64_
 double wigner_3j_exact(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
                        std::int32_t two_m1, std::int32_t two_m2, std::int32_t two_m3) {
     if (fails_selection_rules(two_j1, two_j2, two_j3, two_m1, two_m2, two_m3)) return 0.0;
-    const double reduced = clebsch_gordan_exact(two_j1, two_m1, two_j2, two_m2, two_j3, -two_m3,
-                                                CgValue::over_root_dimension);
-    // j1 - j2 - m3 is an integer: the doubled values sum to an even number with j3's parity.
-    const std::int64_t phase = (std::int64_t{two_j1} - two_j2 - two_m3) / 2;
-    return phase % 2 == 0 ? reduced : -reduced;
+    return clebsch_gordan_exact(two_j1, two_m1, two_j2, two_m2, two_j3, -two_m3,
+                                CgValue::three_j);
 }
 
 double wigner_3j(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
