@@ -16,8 +16,10 @@ repeat runs in a fresh child process, so tavrin's memos start empty there, and t
 - call:   a call with arguments that fail a selection rule, which returns 0.0 at once: the cost
   of the Python call itself on each side.
 
-Every figure is the median over the repeats; a ratio is tavrin's time over WIGXJPF's (below 1:
-tavrin is faster). "first - call" is tavrin's own work in a first call, next to 0.5 us.
+Within a process the set is timed in chunks, each chunk by both libraries in turn, so that both
+see the same load of a shared machine; each figure and each ratio (tavrin's time over
+WIGXJPF's, below 1: tavrin is faster) is the median over the chunks, then over the processes.
+"1st-call" is tavrin's own work in a first call (first minus call), next to 0.5 us.
 """
 
 import argparse
@@ -103,17 +105,17 @@ def argument_sets(symbol, n, count, seed):
     return sets
 
 
-def per_call(action, calls):
-    gc.disable()
+def timed(action):
     start = time.perf_counter()
     action()
-    elapsed = time.perf_counter() - start
-    gc.enable()
-    return elapsed / calls
+    return time.perf_counter() - start
 
 
-def child(symbol, n, seed):
-    """Runs in a fresh process: prints one JSON line of timings (seconds per call)."""
+def child(symbol, n, seed, chunks):
+    """Runs in a fresh process: prints one JSON line, the median over the chunks of each
+    figure (seconds per call) and of each ratio. The set is timed in chunks, each chunk by
+    both libraries one right after the other, so that both see the same load of a shared
+    machine."""
     import numpy as np
     import pywigxjpf
     import tavrin
@@ -123,55 +125,67 @@ def child(symbol, n, seed):
     ours = {"3j": tavrin.wigner_3j, "6j": tavrin.wigner_6j, "9j": tavrin.wigner_9j}[symbol]
     theirs = {"3j": pywigxjpf.wig3jj, "6j": pywigxjpf.wig6jj, "9j": pywigxjpf.wig9jj}[symbol]
     scalar, arrays = argument_sets(symbol, n, CALLS[symbol, n], seed)
-    count = len(scalar)
-    columns = [np.array(c, dtype=np.int32) for c in zip(*arrays)]
-    lists = [c.tolist() for c in columns]
+
     zero = ZERO[symbol]
 
-    def ours_scalar():
-        for args in scalar:
-            ours(*args)
+    figures = {key: [] for key in ("first", "memo", "wigxjpf", "array_first", "array_memo",
+                                   "wigxjpf_array", "call", "wigxjpf_call")}
+    size = max(1, len(scalar) // chunks)
+    gc.disable()
+    for start in range(0, len(scalar) - size + 1, size):
+        part = scalar[start:start + size]
+        column_part = arrays[start:start + size]
+        columns = [np.array(c, dtype=np.int32) for c in zip(*column_part)]
+        lists = [c.tolist() for c in columns]
+        k = len(part)
 
-    def theirs_scalar():
-        for args in scalar:
-            theirs(*args)
+        def ours_scalar():
+            for args in part:
+                ours(*args)
 
-    def theirs_array():
-        np.array([theirs(*args) for args in zip(*lists)])
+        def theirs_scalar():
+            for args in part:
+                theirs(*args)
 
-    def ours_call():
-        for _ in range(count):
-            ours(*zero)
+        def ours_call():
+            for _ in range(k):
+                ours(*zero)
 
-    def theirs_call():
-        for _ in range(count):
-            theirs(*zero)
+        def theirs_call():
+            for _ in range(k):
+                theirs(*zero)
+
+        figures["first"].append(timed(ours_scalar) / k)
+        figures["memo"].append(timed(ours_scalar) / k)
+        figures["wigxjpf"].append(timed(theirs_scalar) / k)
+        figures["array_first"].append(timed(lambda: ours(*columns)) / len(column_part))
+        figures["array_memo"].append(timed(lambda: ours(*columns)) / len(column_part))
+        figures["wigxjpf_array"].append(
+            timed(lambda: np.array([theirs(*args) for args in zip(*lists)])) / len(column_part))
+        figures["call"].append(timed(ours_call) / k)
+        figures["wigxjpf_call"].append(timed(theirs_call) / k)
+    gc.enable()
 
     # The results agree: tavrin rounds the exact value once, WIGXJPF's last bits may differ.
-    ours_values = ours(*columns)
-    theirs_values = np.array([theirs(*args) for args in zip(*lists)])
+    ours_values = np.array([ours(*args) for args in scalar])
+    theirs_values = np.array([theirs(*args) for args in scalar])
     scale = np.maximum(np.abs(theirs_values), np.finfo(float).tiny)
     assert np.all(np.abs(ours_values - theirs_values) <= 1e-14 * scale + 1e-300), symbol
 
-    # The array's first call: a new set, then the same set again. ours(*columns) above has
-    # already filled the memo for this set; draw a third set for the first-call figure.
-    fresh = argument_sets(symbol, n, CALLS[symbol, n], seed + 7919)[1]
-    fresh_columns = [np.array(c, dtype=np.int32) for c in zip(*fresh)]
-    timings = {
-        "first": per_call(ours_scalar, count),
-        "memo": per_call(ours_scalar, count),
-        "wigxjpf": per_call(theirs_scalar, count),
-        "array_first": per_call(lambda: ours(*fresh_columns), len(fresh)),
-        "array_memo": per_call(lambda: ours(*columns), count),
-        "wigxjpf_array": per_call(theirs_array, count),
-        "call": per_call(ours_call, count),
-        "wigxjpf_call": per_call(theirs_call, count),
-    }
-    print(json.dumps(timings))
+    out = {key: statistics.median(values) for key, values in figures.items()}
+    for ours_key, theirs_key in (("first", "wigxjpf"), ("memo", "wigxjpf"),
+                                 ("array_first", "wigxjpf_array"),
+                                 ("array_memo", "wigxjpf_array")):
+        out[ours_key + "/W"] = statistics.median(
+            a / b for a, b in zip(figures[ours_key], figures[theirs_key]))
+    out["first-call"] = statistics.median(
+        a - b for a, b in zip(figures["first"], figures["call"]))
+    print(json.dumps(out))
 
 
-def run_child(symbol, n, seed):
-    out = subprocess.run([sys.executable, SCRIPT, "--child", symbol, str(n), str(seed)],
+def run_child(symbol, n, seed, chunks):
+    out = subprocess.run([sys.executable, SCRIPT, "--child", symbol, str(n), str(seed),
+                          str(chunks)],
                          check=True, capture_output=True, text=True)
     return json.loads(out.stdout.strip().splitlines()[-1])
 
@@ -184,11 +198,13 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repeats", type=int, default=5)
     parser.add_argument("--sizes", default="10,100,1000")
-    parser.add_argument("--child", nargs=3, help=argparse.SUPPRESS)
+    parser.add_argument("--chunks", type=int, default=20,
+                        help="pieces each set is timed in, both libraries in turn")
+    parser.add_argument("--child", nargs=4, help=argparse.SUPPRESS)
     options = parser.parse_args()
     if options.child:
-        symbol, n, seed = options.child
-        child(symbol, int(n), int(seed))
+        symbol, n, seed, chunks = options.child
+        child(symbol, int(n), int(seed), int(chunks))
         return
 
     sizes = [int(s) for s in options.sizes.split(",")]
@@ -199,16 +215,16 @@ def main():
           f"{'a1st/W':>7} {'amemo/W':>7} | {'call':>7} {'W call':>7} {'1st-call':>9}")
     for n in sizes:
         for symbol in SYMBOLS:
-            runs = [run_child(symbol, n, 1000 * r + n) for r in range(options.repeats)]
+            runs = [run_child(symbol, n, 1000 * r + n, options.chunks)
+                    for r in range(options.repeats)]
             m = {key: statistics.median(run[key] for run in runs) for key in runs[0]}
             print(f"{symbol:>6} {n:>5} | {microseconds(m['first'])} {microseconds(m['memo'])} "
-                  f"{microseconds(m['wigxjpf'])} | {m['first'] / m['wigxjpf']:7.2f} "
-                  f"{m['memo'] / m['wigxjpf']:7.2f} | {microseconds(m['array_first'])} "
+                  f"{microseconds(m['wigxjpf'])} | {m['first/W']:7.2f} "
+                  f"{m['memo/W']:7.2f} | {microseconds(m['array_first'])} "
                   f"{microseconds(m['array_memo'])} {microseconds(m['wigxjpf_array'])} | "
-                  f"{m['array_first'] / m['wigxjpf_array']:7.2f} "
-                  f"{m['array_memo'] / m['wigxjpf_array']:7.2f} | "
+                  f"{m['array_first/W']:7.2f} {m['array_memo/W']:7.2f} | "
                   f"{m['call'] * 1e6:7.3f} {m['wigxjpf_call'] * 1e6:7.3f} "
-                  f"{(m['first'] - m['call']) * 1e6:9.3f}", flush=True)
+                  f"{m['first-call'] * 1e6:9.3f}", flush=True)
 
 
 if __name__ == "__main__":

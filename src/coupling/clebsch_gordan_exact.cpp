@@ -77,6 +77,7 @@ bool magnetic_out_of_range(const RacahIntegers& r) {
 }
 
 unsigned long as_ulong(std::int64_t n) { return static_cast<unsigned long>(n); }
+std::uint64_t as_u64(std::int64_t n) { return static_cast<std::uint64_t>(n); }
 
 void multiply_by_factorial(BigInt& product, std::int64_t n) {
     BigInt factorial;
@@ -158,6 +159,10 @@ std::optional<double> clebsch_gordan_fixed_width(std::int32_t two_j1, std::int32
             for (std::int64_t n : {k, r.t0 - k, r.t1 - k, r.t2 - k, k + r.p1, k + r.p2}) {
                 add_factorial(e, n, -1, count);
             }
+        },
+        [&](std::int64_t k) {  // factors below 401: products of three fit 64 bits
+            return TermRatio{as_u64(r.t0 - k) * as_u64(r.t1 - k) * as_u64(r.t2 - k),
+                             as_u64(k + 1) * as_u64(k + 1 + r.p1) * as_u64(k + 1 + r.p2)};
         },
         sum);
     if (!fits) return std::nullopt;

@@ -21,38 +21,40 @@ struct PrimeSum {
     int sign = 0;
 };
 
+// The ratio |term_{t+1} / term_t| of consecutive terms as two natural numbers below 2^64.
+struct TermRatio {
+    std::uint64_t numerator;
+    std::uint64_t denominator;
+};
+
 // sum_{t = first}^{last} (-1)^t prod_i p_i^e_t[i], where term(t, e) adds e_t to the zero
-// vector e (count entries, a multiple of the block). common is the entrywise minimum of the
-// e_t, so every term divided by it is a natural number. False when a term does not fit
-// FixedNatural.
-template <class Term>
+// vector e (count entries, a multiple of the block) and ratio(t) is |term_{t+1} / term_t|.
+// common is the entrywise minimum of the e_t, so every term divided by it is a natural number;
+// the first is made from its exponents, each next one from the last by the ratio (an exact
+// division). False when a term does not fit FixedNatural.
+template <class Term, class Ratio>
 [[nodiscard]] bool alternating_prime_sum(std::int64_t first, std::int64_t last,
-                                         std::size_t count, Term&& term, PrimeSum& out) {
-    // The vectors of the first terms are kept for the second pass; later ones are recomputed.
-    constexpr std::int64_t kKeptTerms = 24;
-    std::array<PrimeExponents, kKeptTerms> kept;
-    const auto vector_of = [&](std::int64_t t, PrimeExponents& scratch) -> PrimeExponents& {
-        PrimeExponents& e = t - first < kKeptTerms ? kept[static_cast<std::size_t>(t - first)]
-                                                   : scratch;
-        std::fill_n(e.begin(), count, 0);
-        term(t, e);
-        return e;
-    };
-    PrimeExponents scratch;
+                                         std::size_t count, Term&& term, Ratio&& ratio,
+                                         PrimeSum& out) {
     std::fill_n(out.common.begin(), count, std::numeric_limits<std::int32_t>::max());
+    PrimeExponents e;
+    PrimeExponents first_term;
     for (std::int64_t t = first; t <= last; ++t) {
-        const PrimeExponents& e = vector_of(t, scratch);
-        for (std::size_t i = 0; i < count; ++i) out.common[i] = std::min(out.common[i], e[i]);
+        PrimeExponents& v = t == first ? first_term : e;
+        std::fill_n(v.begin(), count, 0);
+        term(t, v);
+        for (std::size_t i = 0; i < count; ++i) out.common[i] = std::min(out.common[i], v[i]);
     }
+    for (std::size_t i = 0; i < count; ++i) first_term[i] -= out.common[i];
+    FixedNatural value(1);
+    if (!multiply_by_prime_powers(value, first_term, count)) return false;
     SignedSum sum;
-    for (std::int64_t t = first; t <= last; ++t) {
-        PrimeExponents& e = t - first < kKeptTerms ? kept[static_cast<std::size_t>(t - first)]
-                                                   : vector_of(t, scratch);
-        for (std::size_t i = 0; i < count; ++i) e[i] -= out.common[i];
-        FixedNatural value(1);
-        if (!multiply_by_prime_powers(value, e, count) || !sum.add(value, t % 2 != 0)) {
-            return false;
-        }
+    for (std::int64_t t = first;; ++t) {
+        if (!sum.add(value, t % 2 != 0)) return false;
+        if (t == last) break;
+        const TermRatio r = ratio(t);
+        if (!value.multiply_by_limb(r.numerator)) return false;
+        value.divide_exactly(r.denominator);
     }
     out.sign = sum.take(out.magnitude);
     return true;

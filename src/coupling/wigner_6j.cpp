@@ -68,6 +68,14 @@ bool racah_prime_sum(const RacahSumBounds& bounds, std::size_t count, PrimeSum& 
             for (std::int64_t a : bounds.alpha) add_factorial(e, t - a, -1, count);
             for (std::int64_t b : bounds.beta) add_factorial(e, b - t, -1, count);
         },
+        [&](std::int64_t t) {  // factors below 401: products of four fit 64 bits
+            TermRatio r{static_cast<std::uint64_t>(t + 2), 1};
+            for (std::int64_t b : bounds.beta) r.numerator *= static_cast<std::uint64_t>(b - t);
+            for (std::int64_t a : bounds.alpha) {
+                r.denominator *= static_cast<std::uint64_t>(t + 1 - a);
+            }
+            return r;
+        },
         out);
 }
 
