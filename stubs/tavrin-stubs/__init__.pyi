@@ -26,6 +26,8 @@ __all__ = [
 ]
 
 # A coefficient's argument: an integer gives a float, any array of integers a float64 array.
+# (Under NumPy 1.x, mypy finds the integer overloads overlapping the array ones; the first
+# matching overload wins, so the integer one comes first.)
 _Integer = int | np.integer
 _Integers = npt.ArrayLike
 
@@ -121,7 +123,7 @@ def canonical_basis(spec: CGSpec) -> npt.NDArray[np.float64]: ...
 def fs_phase_for_spin(spin: Spin) -> float: ...
 def compute_conjugate(spec: CGSpec) -> tuple[float, CGSpec]: ...
 @overload
-def clebsch_gordan(
+def clebsch_gordan(  # type: ignore[overload-overlap]
     two_j1: _Integer,
     two_m1: _Integer,
     two_j2: _Integer,
@@ -139,7 +141,7 @@ def clebsch_gordan(
     two_m: _Integers,
 ) -> npt.NDArray[np.float64]: ...
 @overload
-def wigner_3j(
+def wigner_3j(  # type: ignore[overload-overlap]
     two_j1: _Integer,
     two_j2: _Integer,
     two_j3: _Integer,
@@ -157,7 +159,7 @@ def wigner_3j(
     two_m3: _Integers,
 ) -> npt.NDArray[np.float64]: ...
 @overload
-def wigner_6j(
+def wigner_6j(  # type: ignore[overload-overlap]
     two_j1: _Integer,
     two_j2: _Integer,
     two_j3: _Integer,
@@ -175,7 +177,7 @@ def wigner_6j(
     two_j6: _Integers,
 ) -> npt.NDArray[np.float64]: ...
 @overload
-def wigner_9j(
+def wigner_9j(  # type: ignore[overload-overlap]
     two_j1: _Integer,
     two_j2: _Integer,
     two_j3: _Integer,
