@@ -261,7 +261,7 @@ DOCSTRINGS = [
      ["If a doubled spin is negative"]),
     (wigner_9j, "(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6, two_j7, two_j8, two_j9)",
      "Return the Wigner 9j symbol {j1 j2 j3; j4 j5 j6; j7 j8 j9}, correctly rounded.",
-     ["If a doubled spin is negative or above 20000"]),
+     ["If a doubled spin is negative or above 2000"]),
 ]
 
 
