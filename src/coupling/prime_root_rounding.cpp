@@ -2,7 +2,7 @@
 // exponent of 2, Rad the product of the primes of odd exponent), is first approximated in long
 // double from the leading limbs of Num, Rad and Den: relative error below 2^-61 with a 64-bit
 // significand, so where X * (1 -+ 2^-58) round to the same double, that double is X's. Else
-// (about one value in 2^8, and always where long double has no 64-bit significand) the exact
+// (about one value in twenty, and always where long double has no 64-bit significand) the exact
 // comparison of X^2 with the squares of the midpoints between neighbouring doubles picks the
 // correctly rounded one: Num^2 Rad against m^2 Den^2 4^(g - b) for a midpoint m 2^g.
 #include "coupling/prime_root_rounding.hpp"
