@@ -37,12 +37,7 @@ root_doc = "index"
 
 nitpicky = True
 # No inventories of other projects are fetched while building: their types stay unlinked.
-nitpick_ignore = [  # words of the docstrings' type descriptions, not types
-    ("py:class", "sequence"),
-    ("py:class", "keyword-only"),
-]
 nitpick_ignore_regex = [
-    ("py:class", r"\{?'[^']*'\}?"),  # the values of {'dense', 'recoupling'}
     ("py:class", r"numpy(\..*)?"),
 ]
 
@@ -50,6 +45,7 @@ autodoc_default_options = {"members": True}
 napoleon_google_docstring = False
 napoleon_numpy_docstring = True
 napoleon_use_rtype = False
+napoleon_use_param = False  # "two_j1, two_m1, ... : int" stays one entry
 
 html_theme = "furo"
 html_title = f"tavrin {release}"
