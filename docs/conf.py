@@ -34,6 +34,7 @@ extensions = [
 exclude_patterns = ["_build"]
 source_suffix = {".rst": "restructuredtext"}
 root_doc = "index"
+highlight_language = "text"  # literal blocks are formulas and messages; examples say their language
 
 nitpicky = True
 # No inventories of other projects are fetched while building: their types stay unlinked.

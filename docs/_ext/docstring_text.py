@@ -44,6 +44,7 @@ def drop_empty_parameters(app, what, name, obj, options, lines):
 
 
 def setup(app):
-    app.connect("autodoc-process-docstring", literal_formulas)
-    app.connect("autodoc-process-docstring", drop_empty_parameters)
+    # Before napoleon (priority 500) turns the sections into reStructuredText fields.
+    app.connect("autodoc-process-docstring", literal_formulas, priority=400)
+    app.connect("autodoc-process-docstring", drop_empty_parameters, priority=400)
     return {"parallel_read_safe": True, "parallel_write_safe": True}
