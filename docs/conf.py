@@ -31,7 +31,7 @@ extensions = [
     "shell_session",
 ]
 
-exclude_patterns = ["_build"]
+exclude_patterns = ["README.md", "_ext", "tests"]
 source_suffix = {".rst": "restructuredtext"}
 root_doc = "index"
 highlight_language = "text"  # literal blocks are formulas and messages; examples say their language

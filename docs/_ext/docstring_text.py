@@ -1,12 +1,10 @@
 """The module's docstrings, written for help(), read as reStructuredText.
 
-Formulas and bra-kets shown as written:
 The docstrings set formulas apart as indented blocks in the text above their first section
 (``X[a, b, c] = sum of ...``, ``R[a, b] = <a|b'>``) and write states as ``|a>``. Read as
 reStructuredText those blocks would be quotations and the bars substitution references; here
-the blocks become literal blocks and the bars stay bars, as help() shows them.
-
-A Parameters section that says only "None" (methods without arguments) is left out.
+the blocks become literal blocks and the bars stay bars, as help() shows them. A Parameters
+section that says only "None" (methods without arguments) is left out.
 """
 
 import re
@@ -27,8 +25,9 @@ def literal_formulas(app, what, name, obj, options, lines):
     for number in range(_first_section(lines)):
         if not lines[number].startswith(" "):
             lines[number] = lines[number].replace("|", "\\|")
-        starts_block = number >= 2 and lines[number].startswith(" ") and not lines[number - 1].strip()
-        if starts_block and lines[number - 2].strip():
+        if number < 2 or not lines[number].startswith(" "):
+            continue
+        if not lines[number - 1].strip() and lines[number - 2].strip():  # a block begins
             lines[number - 2] += " ::"
 
 
