@@ -74,7 +74,7 @@ std::uint64_t to_byte_count(PyObject* object) {
     const long long value = PyLong_AsLongLongAndOverflow(integer.get(), &overflow);
     if (value == -1 && PyErr_Occurred()) throw_python_error();
     if (overflow < 0 || (overflow == 0 && value < 0)) {
-        raise_value_error("nbytes must be non-negative");
+        throw ArgumentValueError{"a bound is at least 0 bytes"};
     }
     if (overflow > 0) {
         const unsigned long long large = PyLong_AsUnsignedLongLong(integer.get());

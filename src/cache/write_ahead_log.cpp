@@ -55,10 +55,10 @@ void choose_journal_for_writing(sqlite3* connection, const std::string& database
 void fold_log_after_large_row(sqlite3* connection, std::size_t row_bytes) {
     if (row_bytes < kCheckpointAfterBytes) return;
     // Without waiting for readers: the busy timeout is lifted for the checkpoint alone.
-    sqlite3_busy_timeout(connection, 0);
+    wait_for_busy_locks(connection, false);
     (void)sqlite3_wal_checkpoint_v2(connection, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
                                     nullptr);
-    sqlite3_busy_timeout(connection, kBusyTimeoutMilliseconds);
+    wait_for_busy_locks(connection, true);
 }
 
 }  // namespace tavrin
