@@ -6,6 +6,7 @@
 
 #include "bindings/arguments.hpp"
 #include "bindings/boundary.hpp"
+#include "bindings/call_environment.hpp"
 #include "bindings/convert.hpp"
 #include "bindings/fastcall_arguments.hpp"
 #include "bindings/function_docstrings.hpp"
@@ -67,7 +68,7 @@ constexpr std::array<const char*, 6> kSixJNames{"two_j1", "two_j2", "two_j3",
                                                 "two_j4", "two_j5", "two_j6"};
 
 PyObject* clebsch_gordan_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                  PyObject* kwnames) noexcept {
+                                  PyObject* kwnames) {
     return guarded_object([&] {
         const auto objects = bind_fastcall_arguments<6>(args, nargs, kwnames, "clebsch_gordan",
                                                         kClebschGordanNames);
@@ -79,12 +80,13 @@ PyObject* clebsch_gordan_function(PyObject*, PyObject* const* args, Py_ssize_t n
             require_parity(a[spin + 1], kClebschGordanNames[spin + 1], a[spin],
                            kClebschGordanNames[spin]);
         }
+        (void)follow_call_environment();
         return to_python(clebsch_gordan_correctly_rounded(a[0], a[1], a[2], a[3], a[4], a[5]));
     });
 }
 
 PyObject* wigner_6j_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) noexcept {
+                             PyObject* kwnames) {
     return guarded_object([&] {
         const auto objects =
             bind_fastcall_arguments<6>(args, nargs, kwnames, "wigner_6j", kSixJNames);
@@ -92,6 +94,7 @@ PyObject* wigner_6j_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         for (std::size_t i = 0; i < 6; ++i) {
             require_spin_range(a[i], kSixJNames[i]);
         }
+        (void)follow_call_environment();
         return to_python(wigner_6j(a[0], a[1], a[2], a[3], a[4], a[5]));
     });
 }

@@ -4,10 +4,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
-#include <mutex>
-#include <optional>
-#include <unordered_map>
+
+#include "support/process_store.hpp"
 
 namespace tavrin {
 
@@ -24,32 +22,8 @@ struct CoefficientKeyHash {
     }
 };
 
-// One lock, held only for a lookup or an insertion, never while a value is computed. Inserting
-// past `capacity` entries is skipped (the value is then computed again when asked for again).
-class CoefficientMemo {
-public:
-    explicit CoefficientMemo(std::size_t capacity = std::numeric_limits<std::size_t>::max())
-        : capacity_(capacity) {}
-
-    std::optional<double> find(const CoefficientKey& key) {
-        const std::lock_guard guard(lock_);
-        if (auto it = values_.find(key); it != values_.end()) return it->second;
-        return std::nullopt;
-    }
-    // A value computed by another thread meanwhile is replaced by this one, which is identical.
-    void insert(const CoefficientKey& key, double value) {
-        const std::lock_guard guard(lock_);
-        if (values_.size() < capacity_) values_.insert_or_assign(key, value);
-    }
-    std::size_t size() {
-        const std::lock_guard guard(lock_);
-        return values_.size();
-    }
-
-private:
-    std::mutex lock_;
-    std::unordered_map<CoefficientKey, double, CoefficientKeyHash> values_;
-    std::size_t capacity_;
-};
+// Its lock is held only for a lookup or an insertion, never while a value is computed. A value
+// that had to leave is computed again when asked for again, to the same bits.
+using CoefficientMemo = BoundedStore<CoefficientKey, double, CoefficientKeyHash>;
 
 }  // namespace tavrin

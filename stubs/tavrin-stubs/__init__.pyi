@@ -1,7 +1,7 @@
 """Type information for the tavrin extension module."""
 
 from collections.abc import Sequence
-from typing import Literal, SupportsIndex, final
+from typing import Literal, NamedTuple, SupportsIndex, final
 
 import numpy as np
 import numpy.typing as npt
@@ -21,6 +21,9 @@ __all__ = [
     "compute_conjugate",
     "clebsch_gordan",
     "wigner_6j",
+    "memo_info",
+    "clear_memos",
+    "set_memo_bound",
 ]
 
 @final
@@ -130,3 +133,13 @@ def wigner_6j(
     two_j5: SupportsIndex,
     two_j6: SupportsIndex,
 ) -> float: ...
+
+class MemoInfo(NamedTuple):
+    hits: int
+    misses: int
+    bytes: int
+    bound: int
+
+def memo_info() -> dict[str, MemoInfo]: ...
+def clear_memos() -> None: ...
+def set_memo_bound(name: str, nbytes: SupportsIndex) -> None: ...
