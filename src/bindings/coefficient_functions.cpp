@@ -11,6 +11,7 @@
 #include "bindings/arguments.hpp"
 #include "bindings/array_conversion.hpp"
 #include "bindings/boundary.hpp"
+#include "bindings/call_environment.hpp"
 #include "bindings/computation.hpp"
 #include "bindings/convert.hpp"
 #include "bindings/fastcall_arguments.hpp"
@@ -167,6 +168,7 @@ PyRef evaluate_arrays(const Coefficient<N>& f, const std::array<PyObject*, N>& o
     Tensor values = Tensor::uninitialised(b.shape);
     double* out = values.data().data();
     if (b.count < kReleaseLockElements) {
+        (void)follow_call_environment();
         for_each_element(b, operands, [&](std::uint64_t i, const std::array<std::int64_t, N>& v) {
             out[i] = f.evaluate(narrowed_unchecked(v));
             return true;
@@ -191,7 +193,7 @@ PyRef evaluate_arrays(const Coefficient<N>& f, const std::array<PyObject*, N>& o
 
 template <std::size_t N>
 PyObject* call(const Coefficient<N>& f, PyObject* const* args, Py_ssize_t nargs,
-               PyObject* kwnames) noexcept {
+               PyObject* kwnames) {
     return guarded_object([&] {
         const auto objects = bind_fastcall_arguments<N>(args, nargs, kwnames, f.name, f.names);
         if (std::ranges::all_of(objects, is_integer_scalar)) {
@@ -200,6 +202,7 @@ PyObject* call(const Coefficient<N>& f, PyObject* const* args, Py_ssize_t nargs,
                 a[i] = convert_argument(f.names[i], objects[i], to_int32);
             }
             f.check(a, f.names);
+            (void)follow_call_environment();
             return to_python(f.evaluate(a));
         }
         return evaluate_arrays(f, objects);
@@ -207,19 +210,19 @@ PyObject* call(const Coefficient<N>& f, PyObject* const* args, Py_ssize_t nargs,
 }
 
 PyObject* clebsch_gordan_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                  PyObject* kwnames) noexcept {
+                                  PyObject* kwnames) {
     return call(kClebschGordan, args, nargs, kwnames);
 }
 PyObject* wigner_3j_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) noexcept {
+                             PyObject* kwnames) {
     return call(kThreeJ, args, nargs, kwnames);
 }
 PyObject* wigner_6j_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) noexcept {
+                             PyObject* kwnames) {
     return call(kSixJ, args, nargs, kwnames);
 }
 PyObject* wigner_9j_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) noexcept {
+                             PyObject* kwnames) {
     return call(kNineJ, args, nargs, kwnames);
 }
 

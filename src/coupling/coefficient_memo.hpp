@@ -5,10 +5,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
-#include <mutex>
-#include <optional>
-#include <unordered_map>
+
+#include "support/process_store.hpp"
 
 namespace tavrin {
 
@@ -28,37 +26,10 @@ struct CoefficientKeyHash {
     }
 };
 
-// One lock, held only for a lookup or an insertion, never while a value is computed. Inserting
-// past `capacity` entries is skipped (the value is then computed again when asked for again).
+// Its lock is held only for a lookup or an insertion, never while a value is computed. A value
+// that had to leave is computed again when asked for again, to the same bits.
 template <std::size_t N>
-class BasicCoefficientMemo {
-public:
-    using Key = CoefficientKeyOf<N>;
-
-    explicit BasicCoefficientMemo(
-        std::size_t capacity = std::numeric_limits<std::size_t>::max())
-        : capacity_(capacity) {}
-
-    std::optional<double> find(const Key& key) {
-        const std::lock_guard guard(lock_);
-        if (auto it = values_.find(key); it != values_.end()) return it->second;
-        return std::nullopt;
-    }
-    // A value computed by another thread meanwhile is replaced by this one, which is identical.
-    void insert(const Key& key, double value) {
-        const std::lock_guard guard(lock_);
-        if (values_.size() < capacity_) values_.insert_or_assign(key, value);
-    }
-    std::size_t size() {
-        const std::lock_guard guard(lock_);
-        return values_.size();
-    }
-
-private:
-    std::mutex lock_;
-    std::unordered_map<Key, double, CoefficientKeyHash> values_;
-    std::size_t capacity_;
-};
+using BasicCoefficientMemo = BoundedStore<CoefficientKeyOf<N>, double, CoefficientKeyHash>;
 
 using CoefficientMemo = BasicCoefficientMemo<6>;
 using NineJMemo = BasicCoefficientMemo<9>;

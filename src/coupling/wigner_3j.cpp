@@ -10,11 +10,14 @@
 namespace tavrin {
 namespace {
 
-// Created on first use and never destroyed, so it outlives every thread that may call in.
+// Never destroyed, so it outlives every thread that may call in; made with the library, so
+// that it is listed before its first use.
 CoefficientMemo& three_j_memo() {
-    static CoefficientMemo* memo = new CoefficientMemo(kThreeJMemoCapacity);
+    static CoefficientMemo* const memo =
+        new CoefficientMemo(kThreeJMemoName, kThreeJMemoBytesVariable, kDefaultThreeJMemoBytes);
     return *memo;
 }
+[[maybe_unused]] const bool made_at_start = (three_j_memo(), true);
 
 bool fails_selection_rules(std::int64_t two_j1, std::int64_t two_j2, std::int64_t two_j3,
                            std::int64_t two_m1, std::int64_t two_m2, std::int64_t two_m3) {
@@ -41,7 +44,7 @@ double wigner_3j(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
     CoefficientMemo& memo = three_j_memo();
     if (const auto known = memo.find(key)) return *known;
     const double value = wigner_3j_exact(two_j1, two_j2, two_j3, two_m1, two_m2, two_m3);
-    memo.insert(key, value);
+    memo.insert(key, value, 0);
     return value;
 }
 

@@ -29,11 +29,14 @@ void multiply_by_factorial(mpz_ptr product, std::int64_t n) {
     mpz_mul(product, product, factorial.get());
 }
 
-// Created on first use and never destroyed, so it outlives every thread that may call in.
+// Never destroyed, so it outlives every thread that may call in; made with the library, so
+// that it is listed before its first use.
 CoefficientMemo& six_j_memo() {
-    static CoefficientMemo* memo = new CoefficientMemo(kSixJMemoCapacity);
+    static CoefficientMemo* const memo =
+        new CoefficientMemo(kSixJMemoName, kSixJMemoBytesVariable, kDefaultSixJMemoBytes);
     return *memo;
 }
+[[maybe_unused]] const bool made_at_start = (six_j_memo(), true);
 
 }  // namespace
 
@@ -191,8 +194,10 @@ double wigner_6j(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
     CoefficientMemo& memo = six_j_memo();
     if (const auto known = memo.find(key)) return *known;
     const double value = wigner_6j_exact(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6);
-    memo.insert(key, value);
+    memo.insert(key, value, 0);
     return value;
 }
+
+ProcessStore& six_j_memo_store() { return six_j_memo(); }
 
 }  // namespace tavrin

@@ -10,6 +10,8 @@
 
 #include "coupling/prime_sum.hpp"
 
+#include "support/process_store.hpp"
+
 namespace tavrin {
 
 // True when the four triads (j1 j2 j3), (j1 j5 j6), (j4 j2 j6), (j4 j5 j3) each satisfy the
@@ -32,8 +34,8 @@ std::optional<double> wigner_6j_fixed_width(std::int32_t two_j1, std::int32_t tw
 double wigner_6j_gmp(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
                      std::int32_t two_j4, std::int32_t two_j5, std::int32_t two_j6);
 
-// The same value through a process-wide memo (guarded by its own lock, bounded: once full,
-// further values are computed without being kept). Safe to call from any thread.
+// The same value through a process-wide memo (one of the process-wide stores: at most its
+// bound in bytes, the least recently used symbol out first). Safe to call from any thread.
 double wigner_6j(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
                  std::int32_t two_j4, std::int32_t two_j5, std::int32_t two_j6);
 
@@ -61,6 +63,9 @@ void triad_delta_squared(std::int64_t two_a, std::int64_t two_b, std::int64_t tw
                          mpq_ptr out);
 void racah_sum(const RacahSumBounds& bounds, mpq_ptr sum);
 
-inline constexpr std::size_t kSixJMemoCapacity = std::size_t{1} << 20;
+inline constexpr const char* kSixJMemoName = "wigner_6j";
+inline constexpr const char* kSixJMemoBytesVariable = "TAVRIN_WIGNER_6J_BYTES";
+inline constexpr std::uint64_t kDefaultSixJMemoBytes = std::uint64_t{64} << 20;
+ProcessStore& six_j_memo_store();
 
 }  // namespace tavrin

@@ -126,11 +126,14 @@ private:
     ScalableSum sum_;
 };
 
-// Created on first use and never destroyed, so it outlives every thread that may call in.
+// Never destroyed, so it outlives every thread that may call in; made with the library, so
+// that it is listed before its first use.
 NineJMemo& nine_j_memo() {
-    static NineJMemo* memo = new NineJMemo(kNineJMemoCapacity);
+    static NineJMemo* const memo =
+        new NineJMemo(kNineJMemoName, kNineJMemoBytesVariable, kDefaultNineJMemoBytes);
     return *memo;
 }
+[[maybe_unused]] const bool made_at_start = (nine_j_memo(), true);
 
 }  // namespace
 
@@ -216,7 +219,7 @@ double wigner_9j(const NineSpins& j) {
     NineJMemo& memo = nine_j_memo();
     if (const auto known = memo.find(j)) return *known;
     const double value = wigner_9j_exact(j);
-    memo.insert(j, value);
+    memo.insert(j, value, 0);
     return value;
 }
 

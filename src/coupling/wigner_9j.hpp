@@ -23,9 +23,13 @@ double wigner_9j_exact(const NineSpins& two_j);
 std::optional<double> wigner_9j_fixed_width(const NineSpins& two_j);
 double wigner_9j_gmp(const NineSpins& two_j);
 
-// The same value through a process-wide memo (its own lock, bounded); safe from any thread.
+// The same value through a process-wide memo (one of the process-wide stores: at most its bound
+// in bytes, the least recently used symbol out first); safe from any thread.
 double wigner_9j(const NineSpins& two_j);
 
-inline constexpr std::size_t kNineJMemoCapacity = std::size_t{1} << 19;
+// The memo of 9j symbols, one of the process-wide stores.
+inline constexpr const char* kNineJMemoName = "wigner_9j";
+inline constexpr const char* kNineJMemoBytesVariable = "TAVRIN_WIGNER_9J_BYTES";
+inline constexpr std::uint64_t kDefaultNineJMemoBytes = std::uint64_t{64} << 20;
 
 }  // namespace tavrin

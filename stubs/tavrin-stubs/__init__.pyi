@@ -1,7 +1,7 @@
 """Type information for the tavrin extension module."""
 
 from collections.abc import Sequence
-from typing import Literal, SupportsIndex, final, overload
+from typing import Literal, NamedTuple, SupportsIndex, final, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -23,6 +23,9 @@ __all__ = [
     "wigner_6j",
     "wigner_3j",
     "wigner_9j",
+    "memo_info",
+    "clear_memos",
+    "set_memo_bound",
 ]
 
 # A coefficient's argument: an integer gives a float, any array of integers a float64 array.
@@ -200,3 +203,13 @@ def wigner_9j(
     two_j8: _Integers,
     two_j9: _Integers,
 ) -> npt.NDArray[np.float64]: ...
+
+class MemoInfo(NamedTuple):
+    hits: int
+    misses: int
+    bytes: int
+    bound: int
+
+def memo_info() -> dict[str, MemoInfo]: ...
+def clear_memos() -> None: ...
+def set_memo_bound(name: str, nbytes: SupportsIndex) -> None: ...

@@ -24,7 +24,8 @@ from tavrin import (
 )
 
 FUNCTIONS = ["compute_xsymbol", "compute_rsymbol", "canonical_basis", "fs_phase_for_spin",
-             "compute_conjugate", "clebsch_gordan", "wigner_6j", "wigner_3j", "wigner_9j"]
+             "compute_conjugate", "clebsch_gordan", "wigner_6j", "wigner_3j", "wigner_9j",
+             "memo_info", "clear_memos", "set_memo_bound"]
 
 PAIR = spec_of([1, 1])                 # 1/2 in, 1/2 out
 A = spec_of([1, 1, 2])                 # 1/2 in, 1/2 in, 1 out
@@ -176,11 +177,19 @@ def test_argument_conversion_errors(function, args, error, message):
     assert str(caught.value) == message
 
 
-@pytest.mark.parametrize("item", [-1, 2**64])
-def test_out_of_range_permutation_items_raise_overflow_error_unprefixed(item):
+def test_too_large_permutation_items_raise_overflow_error_unprefixed():
     with pytest.raises(OverflowError) as caught:
-        compute_rsymbol(FOUR, [0, 1, 2, item])
+        compute_rsymbol(FOUR, [0, 1, 2, 2**64])
     assert not str(caught.value).startswith("argument")
+
+
+@pytest.mark.parametrize("item", [-1, -2**70])
+def test_negative_permutation_items_raise_value_error_naming_the_argument(item):
+    with pytest.raises(ValueError) as caught:
+        compute_rsymbol(FOUR, [1, 0, 2, item])
+    assert type(caught.value) is ValueError
+    assert str(caught.value) == (f"argument 'permutation': {item} is negative: edge positions "
+                                 "count from 0")
 
 
 def test_renamed_type_error_keeps_the_cause_of_the_conversion_error():
