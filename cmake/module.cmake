@@ -18,6 +18,7 @@ set(TAVRIN_MODULE_SOURCES
   src/bindings/direction_type.cpp
   src/bindings/edge_type.cpp
   src/bindings/fastcall_arguments.cpp
+  src/bindings/integer_arrays.cpp
   src/bindings/internal_fault.cpp
   src/bindings/memo_functions.cpp
   src/bindings/module_members.cpp

@@ -13,6 +13,8 @@ PyMethodDef& compute_conjugate_definition();
 PyMethodDef& fs_phase_for_spin_definition();
 PyMethodDef& clebsch_gordan_definition();
 PyMethodDef& wigner_6j_definition();
+PyMethodDef& wigner_3j_definition();
+PyMethodDef& wigner_9j_definition();
 PyMethodDef& memo_info_definition();
 PyMethodDef& clear_memos_definition();
 PyMethodDef& set_memo_bound_definition();

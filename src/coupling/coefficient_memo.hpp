@@ -1,4 +1,5 @@
-// A process-wide memo of coefficients keyed by six doubled quantum numbers in argument order.
+// A process-wide memo of coefficients keyed by their doubled quantum numbers in argument order
+// (six, or nine for the 9j symbol).
 #pragma once
 
 #include <array>
@@ -9,11 +10,14 @@
 
 namespace tavrin {
 
-using CoefficientKey = std::array<std::int32_t, 6>;
+template <std::size_t N>
+using CoefficientKeyOf = std::array<std::int32_t, N>;
+using CoefficientKey = CoefficientKeyOf<6>;
 
 struct CoefficientKeyHash {
-    std::size_t operator()(const CoefficientKey& key) const noexcept {
-        std::uint64_t h = 0xcbf29ce484222325ULL;  // FNV-1a over the six values
+    template <std::size_t N>
+    std::size_t operator()(const CoefficientKeyOf<N>& key) const noexcept {
+        std::uint64_t h = 0xcbf29ce484222325ULL;  // FNV-1a over the values
         for (std::int32_t v : key) {
             h ^= static_cast<std::uint32_t>(v);
             h *= 0x100000001b3ULL;
@@ -24,6 +28,10 @@ struct CoefficientKeyHash {
 
 // Its lock is held only for a lookup or an insertion, never while a value is computed. A value
 // that had to leave is computed again when asked for again, to the same bits.
-using CoefficientMemo = BoundedStore<CoefficientKey, double, CoefficientKeyHash>;
+template <std::size_t N>
+using BasicCoefficientMemo = BoundedStore<CoefficientKeyOf<N>, double, CoefficientKeyHash>;
+
+using CoefficientMemo = BasicCoefficientMemo<6>;
+using NineJMemo = BasicCoefficientMemo<9>;
 
 }  // namespace tavrin

@@ -29,6 +29,8 @@ void add_functions(PyObject* module) {
     add_function(module, compute_conjugate_definition());
     add_function(module, clebsch_gordan_definition());
     add_function(module, wigner_6j_definition());
+    add_function(module, wigner_3j_definition());
+    add_function(module, wigner_9j_definition());
     add_function(module, memo_info_definition());
     add_function(module, clear_memos_definition());
     add_function(module, set_memo_bound_definition());

@@ -12,7 +12,8 @@ import pytest
 import tavrin
 from spec_factory import spec_of
 
-NAMES = ["basis_store", "clebsch_gordan", "rsymbol_plans", "wigner_6j", "xsymbol_plans"]
+NAMES = ["basis_store", "clebsch_gordan", "rsymbol_plans", "wigner_3j", "wigner_6j", "wigner_9j",
+         "xsymbol_plans"]
 
 
 @pytest.fixture
