@@ -2,6 +2,7 @@
 #pragma once
 
 #include <Python.h>
+#include <cxxabi.h>
 
 #include <expected>
 #include <string>
@@ -23,10 +24,16 @@ void set_python_error_from_current_exception() noexcept;
 
 // Runs body and returns its result; if body throws, sets the matching Python exception and
 // returns on_error. Every entry point from CPython goes through here.
+//
+// Not noexcept, and neither may be anything between an entry point and a call that takes the
+// interpreter lock back: while the interpreter finalises, CPython ends a thread that asks for
+// the lock with pthread_exit, whose forced unwinding must pass through to the thread's start.
 template <class R, class Body>
-R guarded(R on_error, Body&& body) noexcept {
+R guarded(R on_error, Body&& body) {
     try {
         return std::forward<Body>(body)();
+    } catch (abi::__forced_unwind&) {
+        throw;
     } catch (...) {
         set_python_error_from_current_exception();
         return on_error;
@@ -36,7 +43,7 @@ R guarded(R on_error, Body&& body) noexcept {
 // For entry points returning an object: body returns a PyRef; the result is a new reference,
 // or null with an exception set.
 template <class Body>
-PyObject* guarded_object(Body&& body) noexcept {
+PyObject* guarded_object(Body&& body) {
     return guarded<PyObject*>(nullptr, [&] { return std::forward<Body>(body)().release(); });
 }
 

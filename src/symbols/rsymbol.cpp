@@ -13,6 +13,9 @@
 
 namespace tavrin {
 
+template <>
+PlanStore<RBlockPlan>& symbol_plans<RBlockPlan>();
+
 namespace {
 
 Status check_permutation(std::span<const std::uint64_t> permutation, std::size_t n) {
@@ -84,7 +87,7 @@ Result<Tensor> dense_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted,
     if (!plan) {
         return fail(std::move(plan.error()));
     }
-    const std::size_t bytes = plan_bytes(**plan);
+    const std::uint64_t bytes = plan_owned_bytes<RBlockPlan>(key, spec_permuted, plan_bytes(**plan));
     symbol_plans<RBlockPlan>().insert(
         key, std::make_shared<const RSymbolPlan>(RSymbolPlan{spec_permuted, *plan}), bytes);
     return sum_rsymbol_blocks(**plan, *original, *permuted, context);
@@ -104,13 +107,26 @@ Result<Tensor> recoupled_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted
 
 }  // namespace
 
+template <>
+PlanStore<RBlockPlan>& symbol_plans<RBlockPlan>() {
+    static auto* const memo = new PlanStore<RBlockPlan>(
+        "rsymbol_plans", "TAVRIN_RSYMBOL_PLANS_BYTES", kDefaultPlanMemoBytes, kLargestPlanShare);
+    return *memo;
+}
+
+namespace {
+// Made with the library, so that the memo is listed before its first use.
+[[maybe_unused]] const bool made_at_start = (symbol_plans<RBlockPlan>(), true);
+}  // namespace
+
 Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation,
                                 CallContext& context, SymbolMethod method) {
     // A plan is kept only for a valid permutation: with one, the checks have passed before.
     const PlanKey key =
         method == SymbolMethod::Dense ? rsymbol_plan_key(spec, permutation) : PlanKey{};
     const std::shared_ptr<const RSymbolPlan> known =
-        method == SymbolMethod::Dense ? symbol_plans<RBlockPlan>().find(key) : nullptr;
+        method == SymbolMethod::Dense ? symbol_plans<RBlockPlan>().find(key).value_or(nullptr)
+                                      : nullptr;
     auto spec_permuted =
         known ? Result<CGSpec>(known->derived_spec) : permuted_spec(spec, permutation);
     if (!spec_permuted) {

@@ -14,6 +14,9 @@
 
 namespace tavrin {
 
+template <>
+PlanStore<XBlockPlan>& symbol_plans<XBlockPlan>();
+
 namespace {
 
 TavrinError repeated_axis(std::uint64_t index, const char* list) {
@@ -116,7 +119,7 @@ Result<Tensor> dense_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
     if (!plan) {
         return fail(std::move(plan.error()));
     }
-    const std::size_t bytes = plan_bytes(**plan);
+    const std::uint64_t bytes = plan_owned_bytes<XBlockPlan>(key, spec_c, plan_bytes(**plan));
     symbol_plans<XBlockPlan>().insert(
         key, std::make_shared<const XSymbolPlan>(XSymbolPlan{spec_c, *plan}), bytes);
     return sum_xsymbol_blocks(**plan, *basis_a, *basis_b, *basis_c, context);
@@ -137,6 +140,18 @@ Result<Tensor> recoupled_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
 
 }  // namespace
 
+template <>
+PlanStore<XBlockPlan>& symbol_plans<XBlockPlan>() {
+    static auto* const memo = new PlanStore<XBlockPlan>(
+        "xsymbol_plans", "TAVRIN_XSYMBOL_PLANS_BYTES", kDefaultPlanMemoBytes, kLargestPlanShare);
+    return *memo;
+}
+
+namespace {
+// Made with the library, so that the memo is listed before its first use.
+[[maybe_unused]] const bool made_at_start = (symbol_plans<XBlockPlan>(), true);
+}  // namespace
+
 Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
                                 const Contraction& contraction, CallContext& context,
                                 SymbolMethod method) {
@@ -145,7 +160,8 @@ Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
                             ? xsymbol_plan_key(spec_a, spec_b, contraction)
                             : PlanKey{};
     const std::shared_ptr<const XSymbolPlan> known =
-        method == SymbolMethod::Dense ? symbol_plans<XBlockPlan>().find(key) : nullptr;
+        method == SymbolMethod::Dense ? symbol_plans<XBlockPlan>().find(key).value_or(nullptr)
+                                      : nullptr;
     auto spec_c = known ? Result<CGSpec>(known->derived_spec)
                         : contracted_spec(spec_a, spec_b, contraction);
     if (!spec_c) {
