@@ -479,10 +479,9 @@ def test_stored_shapes_that_no_tensor_can_hold_cost_no_result(cache_dir, monkeyp
     header = own_layout_header(shape)
     if writer == "foreign":  # another writer's spacing: read by the general reader
         header = header.replace(b"'shape': (", b"'shape':(")
-    with sqlite3.connect(cache_dir / "cgbasis.db") as connection:
+    with connected(cache_dir / "cgbasis.db") as connection:
         connection.execute("UPDATE cgbasis SET data = ? WHERE spins = ?",
                            (header, spin_key([1, 1])))
-    connection.close()
     basis, messages = cache_warnings(lambda: canonical_basis(spec_of([1, 1])))
     assert np.array_equal(basis, expected)
     assert len(messages) == 1 and messages[0].endswith("; the basis was computed instead")
