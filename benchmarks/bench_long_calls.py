@@ -1,6 +1,6 @@
 """Long calls: another thread's progress during a cold basis build, how fast Ctrl-C stops one,
 and pre-building a run's bases with `tavrin cache prebuild` against the serial loop a user would
-write instead.
+write instead, and how fast Ctrl-C ends a pre-build.
 
 Run after `pip install .`:  python benchmarks/bench_long_calls.py [--repeats N] [--jobs N]
 """
@@ -120,6 +120,25 @@ def prebuild(jobs):
     return time.perf_counter() - start
 
 
+def prebuild_interrupt_latency(delay, jobs):
+    """Seconds from Ctrl-C (to the whole process group, as a terminal sends it) `delay` seconds
+    into a pre-build until the command has ended, and the bases it had stored by then."""
+    cache = fresh_cache()
+    command = [sys.executable, "-m", "tavrin_cli", "cache", "prebuild", "--spins", PREBUILD_SPINS,
+               "--edges", PREBUILD_EDGES, "--list", ",".join(map(str, LONG_BUILD)),
+               "--jobs", str(jobs)]
+    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                               text=True, start_new_session=True)
+    time.sleep(delay)
+    start = time.perf_counter()
+    os.killpg(process.pid, signal.SIGINT)
+    _, err = process.communicate()
+    latency = time.perf_counter() - start
+    stored = err.split("interrupted: ")[1].split()[0] if "interrupted: " in err else "all"
+    shutil.rmtree(cache, ignore_errors=True)
+    return latency, stored
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--repeats", type=int, default=3)
@@ -151,7 +170,8 @@ def main():
             print(f"Ctrl-C during {phase}: median {1e3 * statistics.median(measured):.0f} ms, "
                   f"max {1e3 * measured[-1]:.0f} ms over {len(measured)} interrupts")
 
-    from tavrin_cli.spin_lists import doubled_spins, edge_counts, plan
+    from tavrin_cli.arguments import doubled_spins, edge_counts
+    from tavrin_cli.spin_lists import plan
     lists = [p.spins for p in plan(doubled_spins(PREBUILD_SPINS), edge_counts(PREBUILD_EDGES), [])]
     serial = statistics.median(serial_loop(lists) for _ in range(args.repeats))
     print(f"pre-building {len(lists)} bases (--spins {PREBUILD_SPINS} --edges {PREBUILD_EDGES}):")
@@ -159,6 +179,16 @@ def main():
     for jobs in sorted({1, args.jobs}):
         parallel = statistics.median(prebuild(jobs) for _ in range(args.repeats))
         print(f"  tavrin cache prebuild -j {jobs:<3} {parallel:7.2f} s   {serial / parallel:.2f}")
+
+    # Ctrl-C at moments spread over the first seconds of a pre-build (its 285 MB basis, built and
+    # stored first, keeps the storer busy for seconds).
+    outcomes = [prebuild_interrupt_latency(random.uniform(1.0, 8.0), args.jobs)
+                for _ in range(4 * args.repeats)]
+    latencies = sorted(latency for latency, _ in outcomes)
+    print(f"Ctrl-C during tavrin cache prebuild -j {args.jobs}: median "
+          f"{1e3 * statistics.median(latencies):.0f} ms, max {1e3 * latencies[-1]:.0f} ms over "
+          f"{len(latencies)} interrupts (bases stored by then: "
+          f"{', '.join(stored for _, stored in outcomes)})")
 
 
 if __name__ == "__main__":

@@ -5,7 +5,8 @@ import argparse
 from contextlib import closing
 from pathlib import Path
 
-from tavrin_cli.database import current_database, open_read_only, size_text, spins_of_key, spins_text
+from tavrin_cli.database import open_read_only, size_text
+from tavrin_cli.storing import row_name
 
 
 def files_size(database: Path) -> int:
@@ -15,7 +16,7 @@ def files_size(database: Path) -> int:
 
 
 def run(args: argparse.Namespace) -> int:
-    database = current_database()
+    database: Path = args.database
     print(f"path:         {database.resolve()}")
     if not database.exists():
         print("no cache file yet: the first basis built creates it")
@@ -32,7 +33,8 @@ def run(args: argparse.Namespace) -> int:
     print(f"size:         {size_text(files_size(database))} on disk, {size_text(stored)} of bases")
     if largest:
         print(f"largest {len(largest)}:")
-        width = max(len(spins_text(spins_of_key(key))) for key, _ in largest)
-        for key, size in largest:
-            print(f"  spins (2j) {spins_text(spins_of_key(key)):<{width}}  {size_text(size):>10}")
+        names = [row_name(key) for key, _ in largest]
+        width = max(map(len, names))
+        for name, (_, size) in zip(names, largest):
+            print(f"  {name:<{width}}  {size_text(size or 0):>10}")
     return 0

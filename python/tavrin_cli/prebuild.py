@@ -1,27 +1,23 @@
-"""tavrin cache prebuild: builds the canonical bases a run will need before it starts, in
-parallel worker processes. Bases are built in tasks (a group of small bases, or one large one),
-each into a scratch cache of its own; the main process merges every finished task into the
-cache in one transaction, so an interrupted pre-build keeps what it finished and workers never
-wait for each other's writes."""
+"""tavrin cache prebuild: builds the canonical bases a run will need before it starts, on worker
+processes of this machine or of an MPI pool, optionally one shard of the request only. Bases are
+built in tasks (a group of small bases, or one large one); a storer process stores each finished
+task into the cache in one transaction. Ctrl-C ends them all at once: what was stored stays,
+and a store under way leaves nothing."""
 
 import argparse
-import multiprocessing
-import os
 import shutil
-import signal
-import sqlite3
 import sys
 import tempfile
-import warnings
 from contextlib import closing
 from pathlib import Path
 
 from tqdm import tqdm
 
-import tavrin
-from tavrin_cli.database import (CACHE_FILE_NAME, current_database, merge_into, open_read_only,
-                                 open_writable, size_text, spin_key, spins_text)
-from tavrin_cli.spin_lists import PlannedBasis, canonical_spec, plan
+from tavrin_cli.database import open_read_only, open_writable, size_text, spin_key, spins_text
+from tavrin_cli.errors import RequestError
+from tavrin_cli.spin_lists import PlannedBasis, plan, shard_of
+from tavrin_cli.storer import Failure, Storer
+from tavrin_cli.workers import Task, Workers, scratch_root, start_workers
 
 # SQLite stores no value longer than this (its default length limit); the array header adds a
 # little to the basis itself.
@@ -30,6 +26,7 @@ LARGEST_STORABLE = 1_000_000_000 - 1024
 # is larger).
 CHUNK_COUNT = 64
 CHUNK_BYTES = 64 * 1024 * 1024
+INTERRUPTED = 130  # the shell's status for a command ended by SIGINT
 
 
 def cached_keys(database: Path) -> set[bytes]:
@@ -39,33 +36,9 @@ def cached_keys(database: Path) -> set[bytes]:
         return {row[0] for row in connection.execute("SELECT spins FROM cgbasis")}
 
 
-def start_worker() -> None:
-    # Ctrl-C reaches the whole process group: the main process stops the workers itself.
-    signal.signal(signal.SIGINT, signal.SIG_IGN)
-
-
-def build_in_worker(task: tuple[str, list[tuple[int, ...]]]
-                    ) -> tuple[str, list[tuple[int, ...]], dict[tuple[int, ...], str]]:
-    """Builds a chunk of bases into a scratch cache of its own (a directory). Returns the
-    directory, the chunk, and what went wrong with each basis that went wrong."""
-    directory, chunk = task
-    os.environ["TAVRIN_CACHE_PATH"] = directory
-    problems = {}
-    for spins in chunk:
-        with warnings.catch_warnings(record=True) as caught:
-            warnings.simplefilter("always")
-            try:
-                tavrin.canonical_basis(canonical_spec(spins))
-            except (RuntimeError, MemoryError) as error:
-                caught.append(warnings.WarningMessage(error, type(error), "", 0))
-        if caught:
-            problems[spins] = "; ".join(str(w.message) for w in caught)
-    return directory, chunk, problems
-
-
 def chunks(todo: list[PlannedBasis]) -> list[list[PlannedBasis]]:
-    """Small bases travel in groups, so that the cost of a task and of merging it into the cache
-    (a transaction, with its disk flushes) is shared by many; large bases go alone."""
+    """Small bases travel in groups, so that the cost of a task and of storing it (a
+    transaction, with its disk flushes) is shared by many; large bases go alone."""
     groups: list[list[PlannedBasis]] = []
     for item in todo:  # largest first
         if groups and len(groups[-1]) < CHUNK_COUNT and \
@@ -76,88 +49,81 @@ def chunks(todo: list[PlannedBasis]) -> list[list[PlannedBasis]]:
     return groups
 
 
-def scratch_root() -> str | None:
-    """Each task's scratch cache goes to memory where the system offers a memory file system: its
-    bases pass through it once, and it is removed as soon as they are merged."""
-    shared_memory = "/dev/shm"
-    return shared_memory if os.access(shared_memory, os.W_OK | os.X_OK) else None
-
-
 def describe(todo: list[PlannedBasis], cached: int, too_large: list[PlannedBasis],
-             database: Path, jobs: int) -> None:
+             database: Path) -> None:
     total = sum(item.size for item in todo)
     print(f"cache:    {database.resolve()}")
-    print(f"to build: {len(todo)} bases, about {size_text(total)} "
-          f"({cached} already cached)")
+    print(f"to build: {len(todo)} bases, about {size_text(total)} ({cached} already cached)")
     if todo:
         largest = max(todo, key=lambda item: item.size)
+        # A worker holds the basis, its row read back and the row sent, and its scratch cache
+        # is in memory where the system has a memory file system.
         print(f"largest:  spins (2j) {spins_text(largest.spins)}, {size_text(largest.size)}; "
-              f"{jobs} workers need about {size_text(3 * jobs * largest.size)} of memory")
+              f"each worker needs about {size_text(4 * largest.size)} of memory")
     for item in too_large:
         print(f"skipped:  spins (2j) {spins_text(item.spins)}: {size_text(item.size)} "
               f"is more than one cache row can hold")
 
 
 def run(args: argparse.Namespace) -> int:
-    database = current_database()
+    database: Path = args.database
     planned = plan(args.spins or [], args.edges or [], args.lists)
     if not planned:
-        raise argparse.ArgumentTypeError(
-            "no spin list to build: give --spins with --edges, or --list")
+        raise RequestError("no spin list to build: give --spins with --edges, or --list")
+    if args.shard is not None:
+        index, count = args.shard
+        request = len(planned)
+        planned = shard_of(planned, index, count)
+        print(f"shard:    {index}/{count}: {len(planned)} of the request's {request} bases")
     present = cached_keys(database)
     missing = [item for item in planned if spin_key(item.spins) not in present]
     too_large = [item for item in missing if item.size > LARGEST_STORABLE]
     todo = sorted((item for item in missing if item.size <= LARGEST_STORABLE),
                   key=lambda item: item.size, reverse=True)  # the largest start first
-    describe(todo, len(planned) - len(missing), too_large, database, args.jobs)
+    describe(todo, len(planned) - len(missing), too_large, database)
     if args.dry_run or not todo:
         return 0
-    failures = build_all(todo, database, args.jobs)
-    for spins, problem in failures:
+    open_writable(database).close()  # a cache that cannot be written fails before any build
+    workers = start_workers(min(args.jobs, len(chunks(todo))), args.mpi)
+    processes = "process" if workers.count == 1 else "processes"
+    print(f"workers:  {workers.count} {processes} {workers.where}")
+    failures = dict(build_all(todo, database, workers))
+    stored = cached_keys(database)  # what the cache holds now is what counts
+    missing = [item.spins for item in todo if spin_key(item.spins) not in stored]
+    failures |= {spins: "not built" for spins in missing if spins not in failures}
+    for spins, problem in failures.items():
         print(f"failed:   spins (2j) {spins_text(spins)}: {problem}", file=sys.stderr)
-    print(f"built {len(todo) - len(failures)} of {len(todo)} bases into {database.resolve()}")
+    print(f"built {len(todo) - len(missing)} of {len(todo)} bases into {database.resolve()}")
     return 1 if failures else 0
 
 
-def build_all(todo: list[PlannedBasis], database: Path, jobs: int) -> list[tuple[tuple[int, ...], str]]:
+def build_all(todo: list[PlannedBasis], database: Path, workers: Workers) -> list[Failure]:
     """Builds every basis of todo; returns the spins that did not end up in the cache, each
     with what went wrong."""
     sizes = {item.spins: item.size for item in todo}
-    failures = []
-    done = 0
-    context = multiprocessing.get_context("spawn")
-    with (tempfile.TemporaryDirectory(prefix="tavrin-prebuild-", dir=scratch_root()) as scratch,
-          closing(open_writable(database)) as target,
-          context.Pool(jobs, initializer=start_worker) as pool,
+    with (tempfile.TemporaryDirectory(prefix="tavrin-prebuild-", dir=scratch_root(),
+                                      ignore_cleanup_errors=True) as scratch,
           tqdm(total=sum(sizes.values()), unit="B", unit_scale=True,
                unit_divisor=1024, desc="building", disable=None) as progress):
+        storer = Storer(database, lambda stored: progress.update(
+            sum(sizes[spins] for spins in stored.bases)))
+        tasks = (Task(tuple(item.spins for item in group), scratch) for group in chunks(todo))
         try:
-            tasks = [(os.path.join(scratch, f"task-{number}"), [item.spins for item in task])
-                     for number, task in enumerate(chunks(todo))]
-            for directory, built, problems in pool.imap_unordered(build_in_worker, tasks):
-                failures += merge_built(target, built, Path(directory), problems)
-                shutil.rmtree(directory, ignore_errors=True)
-                done += len(built)
-                progress.update(sum(sizes[spins] for spins in built))
+            workers.run(tasks, storer.put)
+            workers.close()
+            return storer.finish()
         except KeyboardInterrupt:
-            pool.terminate()
+            workers.stop()
+            storer.kill()
             progress.close()
-            print(f"interrupted: {done} of {len(todo)} bases finished and kept", file=sys.stderr)
-            raise SystemExit(130) from None
-    return failures
-
-
-def merge_built(target: sqlite3.Connection, built: list[tuple[int, ...]], directory: Path,
-                problems: dict[tuple[int, ...], str]) -> list[tuple[tuple[int, ...], str]]:
-    """Copies one task's bases into the cache; returns those that are not there, with why."""
-    keys = [spin_key(spins) for spins in built]
-    conflicts: list[tuple[int, ...]] = []
-    if (directory / CACHE_FILE_NAME).exists():
-        _, _, conflicts = merge_into(target, directory / CACHE_FILE_NAME, keys)
-    stored = {row[0] for row in target.execute(
-        f"SELECT spins FROM cgbasis WHERE spins IN ({', '.join('?' * len(keys))})", keys)}
-    failures = [(spins, "differs from the basis already in the cache, which was kept")
-                for spins in conflicts]
-    failures += [(spins, problems.get(spins, "not stored"))
-                 for spins, key in zip(built, keys) if key not in stored]
-    return failures
+            print(f"interrupted: {storer.stored} of {len(todo)} bases stored", file=sys.stderr)
+            shutil.rmtree(scratch, ignore_errors=True)  # an MPI abort leaves no time for it
+            workers.end_interrupted(INTERRUPTED)
+            raise SystemExit(INTERRUPTED) from None
+        except BaseException:
+            workers.stop()
+            try:
+                storer.finish()  # what the workers finished is kept
+            except BaseException:
+                storer.kill()
+            raise

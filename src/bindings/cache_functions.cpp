@@ -1,4 +1,5 @@
-// The private module function _cache_database_path.
+// The cache tool's private view of the cache: the function _cache_database_path and the
+// string _cache_table_statement.
 #include <string>
 
 #include "bindings/boundary.hpp"
@@ -7,6 +8,7 @@
 #include "bindings/module_functions.hpp"
 #include "bindings/python_error.hpp"
 #include "bindings/slots.hpp"
+#include "cache/basis_cache.hpp"
 
 namespace tavrin::bindings {
 
@@ -27,5 +29,11 @@ PyMethodDef cache_database_path_method = {"_cache_database_path",
 }  // namespace
 
 PyMethodDef& cache_database_path_definition() { return cache_database_path_method; }
+
+void add_cache_table_statement(PyObject* module) {
+    PyRef statement = checked(PyUnicode_FromStringAndSize(
+        kCacheTableStatement.data(), static_cast<Py_ssize_t>(kCacheTableStatement.size())));
+    checked_status(PyModule_AddObjectRef(module, "_cache_table_statement", statement.get()));
+}
 
 }  // namespace tavrin::bindings

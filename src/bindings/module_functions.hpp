@@ -26,4 +26,8 @@ void add_memo_info_type(PyObject* module);
 // would resolve it), for the cache tool (it must follow the library's own rules).
 PyMethodDef& cache_database_path_definition();
 
+// Private: _cache_table_statement, the statement that creates the cache's table, so that the
+// cache tool creates exactly the table the library does. Throws PythonErrorSet on failure.
+void add_cache_table_statement(PyObject* module);
+
 }  // namespace tavrin::bindings

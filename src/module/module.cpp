@@ -41,6 +41,7 @@ void add_private_members(PyObject* module) {
     checked_status(PyModule_AddStringConstant(module, "__version__", TAVRIN_VERSION));
     add_private_function(module, reconstruct_definition());
     add_private_function(module, cache_database_path_definition());
+    add_cache_table_statement(module);
     add_memo_info_type(module);
 }
 

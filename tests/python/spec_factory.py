@@ -1,5 +1,6 @@
 """Building specifications and reading the basis cache in the Python tests."""
 
+import contextlib
 import sqlite3
 import struct
 
@@ -45,24 +46,28 @@ def spins_of_key(key):
     return list(struct.unpack(f"<{len(key) // 4}i", key))
 
 
+@contextlib.contextmanager
+def connected(path):
+    """An SQLite connection to the file: committed if the block succeeds, closed in any case
+    (a connection's own context manager only commits)."""
+    with contextlib.closing(sqlite3.connect(path)) as connection, connection:
+        yield connection
+
+
 def cache_rows(directory):
     """{spin key: blob} of the cache database in directory."""
-    with sqlite3.connect(directory / "cgbasis.db") as connection:
+    with connected(directory / "cgbasis.db") as connection:
         return dict(connection.execute("SELECT spins, data FROM cgbasis"))
 
 
 def store_row(directory, spins, blob):
     """Writes a row as another program would, creating the table if needed."""
     directory.mkdir(parents=True, exist_ok=True)
-    connection = sqlite3.connect(directory / "cgbasis.db")
-    try:
-        with connection:
-            connection.execute(
-                "CREATE TABLE IF NOT EXISTS cgbasis (spins BLOB PRIMARY KEY, data BLOB NOT NULL)"
-            )
-            connection.execute(
-                "INSERT OR REPLACE INTO cgbasis (spins, data) VALUES (?, ?)",
-                (spin_key(spins), blob),
-            )
-    finally:
-        connection.close()
+    with connected(directory / "cgbasis.db") as connection:
+        connection.execute(
+            "CREATE TABLE IF NOT EXISTS cgbasis (spins BLOB PRIMARY KEY, data BLOB NOT NULL)"
+        )
+        connection.execute(
+            "INSERT OR REPLACE INTO cgbasis (spins, data) VALUES (?, ?)",
+            (spin_key(spins), blob),
+        )

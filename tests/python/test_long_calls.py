@@ -2,11 +2,12 @@
 Each case runs in its own interpreter, whose main thread receives the signal."""
 
 import os
-import sqlite3
 import struct
 import subprocess
 import sys
 import textwrap
+
+from spec_factory import connected
 
 # Ten spin-1 edges: a 285 MB basis of 603 configurations, about a second of building here.
 SPINS = [2] * 10
@@ -73,7 +74,7 @@ def test_ctrl_c_stops_a_long_build_quickly_and_stores_nothing(tmp_path):
     outcome, latency = result.stdout.split()
     assert outcome == "KeyboardInterrupt"
     assert float(latency) < 1.0  # about 0.05 s when the machine is quiet
-    with sqlite3.connect(tmp_path / "cgbasis.db") as database:
+    with connected(tmp_path / "cgbasis.db") as database:
         key = struct.pack(f"<{len(SPINS)}i", *SPINS)
         rows = database.execute("SELECT count(*) FROM cgbasis WHERE spins = ?", (key,)).fetchone()
     assert rows == (0,)

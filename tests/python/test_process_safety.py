@@ -171,16 +171,16 @@ def test_the_default_cache_stays_where_it_was_opened_after_a_chdir(tmp_path):
     (tmp_path / "elsewhere").mkdir()
     result = run(
         """
-        import sqlite3
+        import contextlib, sqlite3
         first = os.getcwd()
         tavrin.canonical_basis(SMALL[0])
         os.chdir("elsewhere")
         for s in SMALL[1:]:
             tavrin.canonical_basis(s)
         path = tavrin._cache_database_path()
-        with sqlite3.connect(os.path.join(first, ".tavrin", "cgbasis.db")) as connection:
+        database = os.path.join(first, ".tavrin", "cgbasis.db")
+        with contextlib.closing(sqlite3.connect(database)) as connection:
             rows = connection.execute("SELECT count(*) FROM cgbasis").fetchone()[0]
-        connection.close()
         print(path == os.path.join(first, ".tavrin", "cgbasis.db"), os.path.exists(".tavrin"),
               rows)
         """,

@@ -3,7 +3,6 @@ every basis built is stored, and no call warns; a store waiting beside a busy wr
 turn."""
 
 import os
-import sqlite3
 import subprocess
 import sys
 import textwrap
@@ -52,10 +51,7 @@ def test_eight_processes_of_two_threads_store_every_basis(tmp_path):
         if writer.returncode != 0:
             failures.append(errors[-2000:])
     assert not failures, failures[0]
-    with sqlite3.connect(tmp_path / "cgbasis.db") as database:
-        stored = {row[0] for row in database.execute("SELECT spins FROM cgbasis")}
-    database.close()
-    assert stored == {spin_key(spins) for spins in LISTS}
+    assert set(cache_rows(tmp_path)) == {spin_key(spins) for spins in LISTS}
 
 
 # Takes the write lock back within a fraction of a millisecond of letting it go, for as long as
