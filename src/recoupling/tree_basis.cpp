@@ -3,6 +3,7 @@
 #include <string>
 
 #include "basis/fusion_tree.hpp"
+#include "coupling/om_configurations.hpp"
 
 namespace tavrin::recoupling {
 
