@@ -20,10 +20,11 @@ double same_direction_weight(std::span<const std::int32_t> pair_spins,
         std::map<std::int32_t, double> advanced;
         for (const auto& [mu, amplitude] : amplitudes) {
             for (std::int32_t m = -s; m <= s; m += 2) {
-                const double first = clebsch_gordan(previous, mu, s, m, middle, mu + m);
+                const double first =
+                    clebsch_gordan_correctly_rounded(previous, mu, s, m, middle, mu + m);
                 if (first == 0.0) continue;
                 const double second =
-                    clebsch_gordan(middle, mu + m, s, m, next, mu + 2 * m);
+                    clebsch_gordan_correctly_rounded(middle, mu + m, s, m, next, mu + 2 * m);
                 if (second == 0.0) continue;
                 advanced[mu + 2 * m] += amplitude * first * second;
             }

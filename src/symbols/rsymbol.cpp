@@ -90,16 +90,31 @@ Result<Tensor> dense_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted,
     return sum_rsymbol_blocks(**plan, *original, *permuted, context);
 }
 
-// The errors of the two canonical bases the dense method fetches, in its order, then the moves.
+using RecoupledRSymbolPlan = SymbolPlan<recoupling::RecoupledRPlan>;
+
+// The moves by the plan when there is one; otherwise the errors of the two canonical bases the
+// dense method fetches, in its order, then the plan of the moves, kept for the next call.
 Result<Tensor> recoupled_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted,
                                  std::span<const std::uint64_t> permutation,
+                                 const RecoupledRSymbolPlan* known, const PlanKey& key,
                                  CallContext& context) {
+    if (known != nullptr) {
+        return recoupling::rsymbol_by_recoupling(*known->blocks, context);
+    }
     for (const CGSpec* checked : {&spec, &spec_permuted}) {
         if (auto shape = recoupling::check_tree_shape(*checked); !shape) {
             return fail(std::move(shape.error()));
         }
     }
-    return recoupling::rsymbol_by_recoupling(spec, spec_permuted, permutation, context);
+    auto plan = recoupling::plan_rsymbol_by_recoupling(spec, spec_permuted, permutation, context);
+    if (!plan) {
+        return fail(std::move(plan.error()));
+    }
+    symbol_plans<recoupling::RecoupledRPlan>().insert(
+        key,
+        std::make_shared<const RecoupledRSymbolPlan>(RecoupledRSymbolPlan{spec_permuted, *plan}),
+        (*plan)->bytes());
+    return recoupling::rsymbol_by_recoupling(**plan, context);
 }
 
 }  // namespace
@@ -107,18 +122,28 @@ Result<Tensor> recoupled_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted
 Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation,
                                 CallContext& context, SymbolMethod method) {
     // A plan is kept only for a valid permutation: with one, the checks have passed before.
-    const PlanKey key =
-        method == SymbolMethod::Dense ? rsymbol_plan_key(spec, permutation) : PlanKey{};
-    const std::shared_ptr<const RSymbolPlan> known =
-        method == SymbolMethod::Dense ? symbol_plans<RBlockPlan>().find(key) : nullptr;
+    const PlanKey key = rsymbol_plan_key(spec, permutation);
+    if (method == SymbolMethod::Recoupling) {
+        const auto known = symbol_plans<recoupling::RecoupledRPlan>().find(key);
+        auto spec_permuted =
+            known ? Result<CGSpec>(known->derived_spec) : permuted_spec(spec, permutation);
+        if (!spec_permuted) {
+            return fail(std::move(spec_permuted.error()));
+        }
+        auto r = recoupled_rsymbol(spec, *spec_permuted, permutation, known.get(), key, context);
+        if (!r) {
+            return fail(std::move(r.error()));
+        }
+        check_invariant(r->rank() == 2, "R-symbol should be 2-dimensional");
+        return RSymbol{std::move(*spec_permuted), std::move(*r)};
+    }
+    const std::shared_ptr<const RSymbolPlan> known = symbol_plans<RBlockPlan>().find(key);
     auto spec_permuted =
         known ? Result<CGSpec>(known->derived_spec) : permuted_spec(spec, permutation);
     if (!spec_permuted) {
         return fail(std::move(spec_permuted.error()));
     }
-    auto r = method == SymbolMethod::Dense
-                 ? dense_rsymbol(spec, *spec_permuted, permutation, known.get(), key, context)
-                 : recoupled_rsymbol(spec, *spec_permuted, permutation, context);
+    auto r = dense_rsymbol(spec, *spec_permuted, permutation, known.get(), key, context);
     if (!r) {
         return fail(std::move(r.error()));
     }

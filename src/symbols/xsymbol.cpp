@@ -122,17 +122,31 @@ Result<Tensor> dense_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
     return sum_xsymbol_blocks(**plan, *basis_a, *basis_b, *basis_c, context);
 }
 
-// The errors of the three canonical bases the dense method fetches, in its order, then the
-// moves.
+using RecoupledXSymbolPlan = SymbolPlan<recoupling::RecoupledXPlan>;
+
+// The moves by the plan when there is one; otherwise the errors of the three canonical bases the
+// dense method fetches, in its order, then the plan of the moves, kept for the next call.
 Result<Tensor> recoupled_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
                                  const Contraction& contraction, const CGSpec& spec_c,
+                                 const RecoupledXSymbolPlan* known, const PlanKey& key,
                                  CallContext& context) {
+    if (known != nullptr) {
+        return recoupling::xsymbol_by_recoupling(*known->blocks, context);
+    }
     for (const CGSpec* checked : {&spec_a, &spec_b, &spec_c}) {
         if (auto shape = recoupling::check_tree_shape(*checked); !shape) {
             return fail(std::move(shape.error()));
         }
     }
-    return recoupling::xsymbol_by_recoupling(spec_a, spec_b, contraction, spec_c, context);
+    auto plan =
+        recoupling::plan_xsymbol_by_recoupling(spec_a, spec_b, contraction, spec_c, context);
+    if (!plan) {
+        return fail(std::move(plan.error()));
+    }
+    symbol_plans<recoupling::RecoupledXPlan>().insert(
+        key, std::make_shared<const RecoupledXSymbolPlan>(RecoupledXSymbolPlan{spec_c, *plan}),
+        (*plan)->bytes());
+    return recoupling::xsymbol_by_recoupling(**plan, context);
 }
 
 }  // namespace
@@ -141,19 +155,29 @@ Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
                                 const Contraction& contraction, CallContext& context,
                                 SymbolMethod method) {
     // A plan is kept only for valid pairs: with one, the checks have passed before.
-    const PlanKey key = method == SymbolMethod::Dense
-                            ? xsymbol_plan_key(spec_a, spec_b, contraction)
-                            : PlanKey{};
-    const std::shared_ptr<const XSymbolPlan> known =
-        method == SymbolMethod::Dense ? symbol_plans<XBlockPlan>().find(key) : nullptr;
+    const PlanKey key = xsymbol_plan_key(spec_a, spec_b, contraction);
+    if (method == SymbolMethod::Recoupling) {
+        const auto known = symbol_plans<recoupling::RecoupledXPlan>().find(key);
+        auto spec_c = known ? Result<CGSpec>(known->derived_spec)
+                            : contracted_spec(spec_a, spec_b, contraction);
+        if (!spec_c) {
+            return fail(std::move(spec_c.error()));
+        }
+        auto x = recoupled_xsymbol(spec_a, spec_b, contraction, *spec_c, known.get(), key,
+                                   context);
+        if (!x) {
+            return fail(std::move(x.error()));
+        }
+        check_invariant(x->rank() == 3, "X-symbol should be 3-dimensional");
+        return XSymbol{std::move(*spec_c), std::move(*x)};
+    }
+    const std::shared_ptr<const XSymbolPlan> known = symbol_plans<XBlockPlan>().find(key);
     auto spec_c = known ? Result<CGSpec>(known->derived_spec)
                         : contracted_spec(spec_a, spec_b, contraction);
     if (!spec_c) {
         return fail(std::move(spec_c.error()));
     }
-    auto x = method == SymbolMethod::Dense
-                 ? dense_xsymbol(spec_a, spec_b, contraction, *spec_c, known.get(), key, context)
-                 : recoupled_xsymbol(spec_a, spec_b, contraction, *spec_c, context);
+    auto x = dense_xsymbol(spec_a, spec_b, contraction, *spec_c, known.get(), key, context);
     if (!x) {
         return fail(std::move(x.error()));
     }
