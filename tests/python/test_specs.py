@@ -64,7 +64,8 @@ def test_two_edges_of_different_spins_are_refused(spins, message):
     # Refused where the specification is made, not later in a symbol of it.
     with pytest.raises(ValueError) as caught:
         spec_of(spins)
-    assert str(caught.value) == "Invalid CGSpec: Two-edge CG tensor requires equal spins, " + message
+    assert str(caught.value) == ("Invalid CGSpec: Two-edge CG tensor requires equal spins, "
+                                 + message)
 
 
 def test_uncoupleable_message_lists_the_spins():
