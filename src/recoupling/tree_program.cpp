@@ -16,6 +16,9 @@ struct FusedProduct {
     }
 };
 
+// sum_k coefficient_k * value_k over a slot's terms, in double-double: each product exactly
+// (high and error) plus its cross terms, accumulated without renormalising between terms (the
+// low part gathers the errors), normalised once at the end.
 template <class Product>
 [[gnu::always_inline]] inline void run_step(const TreeProgram& program, std::size_t first_slot,
                                             std::uint32_t slots, const double* in, double* out) {
@@ -24,14 +27,22 @@ template <class Product>
     const ProgramTerm* terms = program.terms.data();
     const auto product = [&](std::uint32_t k) {
         const ProgramTerm term = terms[k];
-        const DoubleDouble value{in[2 * std::size_t{term.source}],
-                                 in[2 * std::size_t{term.source} + 1]};
-        return multiply<Product>(coefficients[term.coefficient], value);
+        const DoubleDouble c = coefficients[term.coefficient];
+        const double x_high = in[2 * std::size_t{term.source}];
+        const double x_low = in[2 * std::size_t{term.source} + 1];
+        DoubleDouble p = Product::two_product(c.high, x_high);
+        p.low += c.high * x_low + c.low * x_high;
+        return p;
     };
     for (std::uint32_t t = 0; t < slots; ++t) {
         // Every slot made has one term or more.
         DoubleDouble sum = product(begin[t]);
-        for (std::uint32_t k = begin[t] + 1; k < begin[t + 1]; ++k) sum = add(sum, product(k));
+        for (std::uint32_t k = begin[t] + 1; k < begin[t + 1]; ++k) {
+            const DoubleDouble p = product(k);
+            const DoubleDouble s = two_sum(sum.high, p.high);
+            sum = {s.high, s.low + (sum.low + p.low)};
+        }
+        sum = fast_two_sum(sum.high, sum.low);
         out[2 * std::size_t{t}] = sum.high;
         out[2 * std::size_t{t} + 1] = sum.low;
     }

@@ -8,15 +8,16 @@
 // - a pair of equal directions keeps none (or two, which cancel): a plain sum over the shared
 //   index, handled by same_direction_pairs.hpp.
 //
-// Opposite pairs only (factorised): A's tree is rearranged into [free legs of A, P_1 ... P_k]
-// and B's into [Q_1 ... Q_k, free legs of B], Q_t being the partner of P_(k+1-t). In the
-// product tree the pairs then sit nested around the junction of A and B and contract from the
-// inside out, each pair a singlet: a rearranged A-path [f ..., K = g_0, g_1, ..., g_(k-1), 0]
-// meets a rearranged B-path [h_0, ..., h_(k-1), f' ...] only where h_t = g_(k-1-t), and gives
-// C's path [f ..., K, f' ...]. The singlet weights of the pairs (singlet_weight) multiply to
-// sign / sqrt(2K + 1): their square roots telescope.
+// Factorised: A's tree is rearranged into [free legs of A, P_1 ... P_k] and B's into
+// [Q_1 ... Q_k, free legs of B], Q_t being the partner of P_(k+1-t). The pairs then sit nested
+// around the junction of A and B: a rearranged A-path [f ..., K = g_0, g_1, ..., g_(k-1), 0]
+// and a rearranged B-path [h_0, ..., h_(k-1) = K, f' ...] give C's path [f ..., K, f' ...]
+// (the sums over A's and B's free edges leave only that). Where every pair is opposite, the
+// pairs contract from the inside out, each a singlet: only paths with h_t = g_(k-1-t) meet,
+// and the singlet weights (singlet_weight) multiply to sign / sqrt(2K + 1), their square roots
+// telescoping. Otherwise the pairs' magnetic sums give the weight (nested_pairs_weight).
 //
-// Any pairs (product): the outer product of the trees of A and B is itself a tree (A's legs
+// Product (a check of the first): the outer product of the trees of A and B is itself a tree (A's legs
 // couple to 0, then B's legs continue from 0). Each opposite pair is brought side by side with
 // adjacent exchanges and contracted into a singlet; the legs left are put into C's order
 // followed by the open pairs, and the coefficients are read off C's configurations.
@@ -44,6 +45,7 @@ struct Pair {
     std::size_t b;       // B's edge
     std::int32_t spin;   // doubled
     bool opposite;       // one incoming, one outgoing
+    bool a_outgoing;
     double reversal;     // -1 where A's edge is outgoing and the spin half-integral
 };
 
@@ -55,7 +57,7 @@ std::vector<Pair> pairs_of(const CGSpec& spec_a, const CGSpec& spec_b,
         const Edge& edge_b = spec_b.edges()[contraction.axes_b()[i]];
         const std::int32_t s = edge_a.j.twice();
         pairs.push_back({contraction.axes_a()[i], contraction.axes_b()[i], s,
-                         edge_a.is_incoming() != edge_b.is_incoming(),
+                         edge_a.is_incoming() != edge_b.is_incoming(), edge_a.is_outgoing(),
                          edge_a.is_outgoing() && s % 2 != 0 ? -1.0 : 1.0});
     }
     return pairs;
@@ -157,6 +159,12 @@ FactorisedOrders factorised_orders(const CGSpec& spec_a, const CGSpec& spec_b,
     return cost(by_b) < cost(by_a) ? by_b : by_a;
 }
 
+// The rows of B that meet a row of A, with the weight of the pairs between them.
+struct Match {
+    std::size_t row_b;
+    DoubleDouble weight;
+};
+
 Status plan_factorised(const CGSpec& spec_a, const CGSpec& spec_b, const CGSpec& spec_c,
                        const std::vector<Pair>& pairs, RecoupledXPlan& plan,
                        CallContext& context) {
@@ -169,6 +177,14 @@ Status plan_factorised(const CGSpec& spec_a, const CGSpec& spec_b, const CGSpec&
     const std::size_t k = pairs.size();
     const std::size_t n_b = spec_b.num_external();
     const std::ptrdiff_t free_a = static_cast<std::ptrdiff_t>(spec_a.num_external() - k);
+    const bool opposite_only = std::all_of(pairs.begin(), pairs.end(),
+                                           [](const Pair& p) { return p.opposite; });
+    std::vector<NestedPair> nested;
+    for (const Pair& p : orders.inner_first) {
+        nested.push_back({p.spin, !p.opposite   ? Pairing::SameDirection
+                                  : p.a_outgoing ? Pairing::ReversedOnA
+                                                 : Pairing::ReversedOnB});
+    }
     // B's rows by the chain h_0 ... h_(k-1) their paths begin with.
     std::map<std::vector<std::int32_t>, std::vector<std::size_t>> rows_b;
     for (std::size_t row = 0; row < moves_b.row_count(); ++row) {
@@ -179,7 +195,10 @@ Status plan_factorised(const CGSpec& spec_a, const CGSpec& spec_b, const CGSpec&
     const double direction = direction_sign(spec_a) * direction_sign(spec_b) *
                              direction_sign(spec_c);
     Readout readout;
-    std::vector<std::int32_t> chain(k);
+    std::vector<std::int32_t> g(k + 1);
+    std::vector<std::int32_t> reversed_g(k);
+    std::vector<Match> matches;
+    std::map<std::pair<std::vector<std::int32_t>, std::vector<std::int32_t>>, double> weights;
     for (std::size_t row_a = 0; row_a < moves_a.row_count(); ++row_a) {
         if (row_a % 256 == 0 && context.should_stop()) {
             return fail(TavrinError::interrupted());
@@ -187,25 +206,40 @@ Status plan_factorised(const CGSpec& spec_a, const CGSpec& spec_b, const CGSpec&
         const std::vector<std::int32_t> ext_a = extended_path(moves_a.path(row_a), moves_a.spins());
         // g_u, u = 0 ... k: the spin after A's free legs (0 when there are none), then after
         // each of A's paired legs.
-        const auto g = [&](std::size_t u) {
+        for (std::size_t u = 0; u <= k; ++u) {
             const std::ptrdiff_t at = free_a - 1 + static_cast<std::ptrdiff_t>(u);
-            return at < 0 ? 0 : ext_a[static_cast<std::size_t>(at)];
-        };
-        for (std::size_t t = 0; t < k; ++t) chain[t] = g(k - 1 - t);
-        const auto matched = rows_b.find(chain);
-        if (matched == rows_b.end()) continue;
-        double sign = direction;
-        for (std::size_t u = 1; u <= k; ++u) {
-            const Pair& pair = orders.inner_first[k - u];  // pair u joins P_u
-            const std::int64_t before = g(u - 1);
-            sign *= pair.reversal * sign_of_half(before + pair.spin + g(u)) *
-                    ((before + pair.spin) % 2 == 0 ? 1.0 : -1.0);
+            g[u] = at < 0 ? 0 : ext_a[static_cast<std::size_t>(at)];
         }
-        const DoubleDouble magnitude = inverse_sqrt_dimension(g(0));
-        const DoubleDouble weight = sign < 0 ? negated(magnitude) : magnitude;
-        for (const std::size_t row_b : matched->second) {
+        matches.clear();
+        if (opposite_only) {
+            // Singlets throughout: B's chain must be A's read backwards.
+            for (std::size_t t = 0; t < k; ++t) reversed_g[t] = g[k - 1 - t];
+            const auto matched = rows_b.find(reversed_g);
+            if (matched == rows_b.end()) continue;
+            double sign = direction;
+            for (std::size_t u = 1; u <= k; ++u) {
+                const Pair& pair = orders.inner_first[k - u];  // pair u joins P_u
+                const std::int64_t before = g[u - 1];
+                sign *= pair.reversal * sign_of_half(before + pair.spin + g[u]) *
+                        ((before + pair.spin) % 2 == 0 ? 1.0 : -1.0);
+            }
+            const DoubleDouble magnitude = inverse_sqrt_dimension(g[0]);
+            for (const std::size_t row_b : matched->second) {
+                matches.push_back({row_b, sign < 0 ? negated(magnitude) : magnitude});
+            }
+        } else {
+            for (const auto& [h, rows] : rows_b) {
+                auto [it, inserted] = weights.try_emplace({g, h}, 0.0);
+                if (inserted) it->second = nested_pairs_weight(nested, g, h);
+                if (it->second == 0.0) continue;
+                for (const std::size_t row_b : rows) {
+                    matches.push_back({row_b, {direction * it->second, 0.0}});
+                }
+            }
+        }
+        for (const Match& match : matches) {
             const std::vector<std::int32_t> ext_b =
-                extended_path(moves_b.path(row_b), moves_b.spins());
+                extended_path(moves_b.path(match.row_b), moves_b.spins());
             // C's extended path: A's up to K, then B's after its chain.
             std::vector<std::int32_t> ext_c(ext_a.begin(), ext_a.begin() + free_a);
             ext_c.insert(ext_c.end(), ext_b.begin() + static_cast<long>(k),
@@ -215,14 +249,15 @@ Status plan_factorised(const CGSpec& spec_a, const CGSpec& spec_b, const CGSpec&
             check_invariant(c.has_value(), "recoupled path is no configuration of C");
             for (std::uint32_t slot_a = moves_a.row_begin(row_a); slot_a < moves_a.row_end(row_a);
                  ++slot_a) {
-                for (std::uint32_t slot_b = moves_b.row_begin(row_b);
-                     slot_b < moves_b.row_end(row_b); ++slot_b) {
+                for (std::uint32_t slot_b = moves_b.row_begin(match.row_b);
+                     slot_b < moves_b.row_end(match.row_b); ++slot_b) {
                     const std::uint64_t entry =
                         (moves_a.column(slot_a) * plan.om_b + moves_b.column(slot_b)) * plan.om_c +
                         *c;
                     const double slot_sign = moves_a.sign(slot_a) * moves_b.sign(slot_b);
-                    readout.add(entry, {slot_a, slot_b,
-                                        readout.weight(slot_sign < 0 ? negated(weight) : weight)});
+                    const DoubleDouble weight =
+                        slot_sign < 0 ? negated(match.weight) : match.weight;
+                    readout.add(entry, {slot_a, slot_b, readout.weight(weight)});
                 }
             }
         }
@@ -346,8 +381,7 @@ Result<std::shared_ptr<const RecoupledXPlan>> plan_xsymbol_by_recoupling(
     plan->om_a = spec_a.om_dimension();
     plan->om_b = spec_b.om_dimension();
     plan->om_c = spec_c.om_dimension();
-    plan->factorised = factorised && std::all_of(pairs.begin(), pairs.end(),
-                                                 [](const Pair& p) { return p.opposite; });
+    plan->factorised = factorised;
     const Status planned = plan->factorised
                                ? plan_factorised(spec_a, spec_b, spec_c, pairs, *plan, context)
                                : plan_product(spec_a, spec_b, spec_c, pairs, *plan, context);
@@ -377,7 +411,7 @@ Result<Tensor> xsymbol_by_recoupling(const RecoupledXPlan& plan, CallContext& co
             const DoubleDouble w = plan.weights[term.weight];
             sum = add(sum, plan.factorised
                                ? product_of_three(a, slot_value(*values_b, term.slot_b), w)
-                               : product_of_three(a, {1.0, 0.0}, w));
+                               : multiply(a, w));
         }
         out[plan.entry[e]] = rounded(sum);
     }

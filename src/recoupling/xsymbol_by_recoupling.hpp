@@ -19,10 +19,11 @@ namespace tavrin::recoupling {
 // the results: what an X-symbol by recoupling needs besides its sums. It depends only on the
 // specifications and the contraction.
 //
-// When every pair joins an incoming with an outgoing edge, A's and B's trees are rearranged
-// each on its own (A's paired legs last, B's first, in mirrored order) and every entry is a sum
-// of products RA * RB * w of their coefficients with a singlet weight. Otherwise the moves act
-// on the product of the two trees, and each entry is a sum of its coefficients times weights.
+// A's and B's trees are rearranged each on its own (A's paired legs last, B's first, in
+// mirrored order) and every entry is a sum of products RA * RB * w of their coefficients with
+// the weight of the pairs between them: a singlet weight where every pair joins an incoming with
+// an outgoing edge. (The moves can also act on the product of the two trees, each entry then a
+// sum of its coefficients times weights: the same entries, a check of the first way.)
 struct RecoupledXPlan {
     struct Term {
         std::uint32_t slot_a;  // a final slot of program_a (or of program, for the product)
@@ -48,7 +49,7 @@ struct RecoupledXPlan {
 // The plan of X[a, b, c] of the dense definition for a checked contraction and the CG
 // specification C built from it. A, B and C have two or more edges (see check_tree_shape).
 // Fails only with Interrupted. With `factorised` false, the product of the trees is used
-// whatever the pairs (for tests).
+// (for tests).
 Result<std::shared_ptr<const RecoupledXPlan>> plan_xsymbol_by_recoupling(
     const CGSpec& spec_a, const CGSpec& spec_b, const Contraction& contraction,
     const CGSpec& spec_c, CallContext& context, bool factorised = true);
