@@ -16,7 +16,9 @@ over one pair), two MPO families (3-edge x 4-edge over one pair), and random R- 
 to 10 edges with 2j <= 12, every direction pattern. For each method and family it prints the
 number of non-zero exact entries, the mean signed relative error (computed - exact) / exact,
 the largest error in units in the last place, the share of correctly rounded entries, and the
-entries whose exact value is zero but whose computed value is not.
+entries whose exact value is zero but whose computed value is not. A second table checks
+relations that hold exactly, which a code relies on when it builds a Hermitian operator or an
+orthogonal change of basis from symbols: the symbols of conjugate specifications, and R R^T = 1.
 """
 
 import argparse
@@ -360,6 +362,74 @@ def tavrin_symbol(case, method):
                                   method=method)[0].ravel()
 
 
+def conjugated(case):
+    """The same symbol of the conjugate specifications (every direction reversed)."""
+    flip = lambda edges: [(s, -d) for s, d in edges]  # noqa: E731
+    if case[0] == "r":
+        return ("r", flip(case[1]), case[2])
+    return ("x", flip(case[1]), flip(case[2]), case[3], case[4])
+
+
+def conjugation_phase(case):
+    """The product of the phases of compute_conjugate of the specifications of the symbol: the
+    symbol of the conjugates is this phase times the symbol (canonical_basis(conjugate) =
+    phase * canonical_basis(spec) for each)."""
+    import tavrin
+    from tavrin import CGSpec, Contraction, Edge, Spin
+
+    def spec(edges):
+        return CGSpec.from_edges([Edge.incoming(Spin(s)) if d > 0 else Edge.outgoing(Spin(s))
+                                  for s, d in edges])
+
+    if case[0] == "r":
+        first = spec(case[1])
+        _, second = tavrin.compute_rsymbol(first, case[2])
+        specs = [first, second]
+    else:
+        a, b = spec(case[1]), spec(case[2])
+        _, c = tavrin.compute_xsymbol(a, b, Contraction(case[3], case[4]))
+        specs = [a, b, c]
+    return math.prod(tavrin.compute_conjugate(s)[0] for s in specs)
+
+
+class Consistency:
+    """How far a method's symbols keep relations that hold exactly: the symbol of the
+    conjugate specifications is the phase times the symbol, and R R^T = 1."""
+
+    def __init__(self):
+        self.entries = 0
+        self.conjugate_mismatches = 0
+        self.r_matrices = 0
+        self.largest_defect = Fraction(0)
+        self.diagonal_defect_sum = Fraction(0)
+        self.diagonal_entries = 0
+
+    def add(self, case, method):
+        values = tavrin_symbol(case, method)
+        conjugate = tavrin_symbol(conjugated(case), method)
+        phase = conjugation_phase(case)
+        self.entries += len(values)
+        self.conjugate_mismatches += sum(1 for x, y in zip(values, conjugate) if y != phase * x)
+        if case[0] == "r":
+            n = round(math.sqrt(len(values)))
+            rows = [[Fraction(float(v)) for v in values[i * n:(i + 1) * n]] for i in range(n)]
+            self.r_matrices += 1
+            for i in range(n):
+                for j in range(n):
+                    defect = sum(x * y for x, y in zip(rows[i], rows[j])) - (i == j)
+                    self.largest_defect = max(self.largest_defect, abs(defect))
+                    if i == j:
+                        self.diagonal_defect_sum += defect
+                        self.diagonal_entries += 1
+
+    def row(self):
+        mean = (float(self.diagonal_defect_sum / self.diagonal_entries)
+                if self.diagonal_entries else 0.0)
+        share = self.conjugate_mismatches / self.entries if self.entries else 0.0
+        return (f"{self.conjugate_mismatches:>10}{share:>9.1%}{float(self.largest_defect):>13.2e}"
+                f"{mean:>13.2e}")
+
+
 def exact_symbol(case):
     if case[0] == "r":
         return exact_rsymbol(case[1], case[2])
@@ -442,6 +512,20 @@ def main():
           "in units in the last place of the exact value; c. round.: share of entries equal "
           "to the exact value rounded to the nearest double; residues: entries whose exact "
           "value is 0 but computed value is not, and the largest of them.")
+
+    print("\nRelations that hold exactly: the symbol of the conjugate specifications against "
+          "the phase times the symbol, entry by entry; R R^T - 1 of the R-symbols, in exact "
+          "arithmetic on the returned doubles")
+    header = (f"{'family':<32}{'method':<12}{'conj. diff':>10}{'share':>9}{'max |RRt-1|':>13}"
+              f"{'mean diag-1':>13}")
+    print(header)
+    print("-" * len(header))
+    for family, cases in table.items():
+        for method in ("dense", "recoupling"):
+            consistency = Consistency()
+            for case in cases:
+                consistency.add(case, method)
+            print(f"{family:<32}{method:<12}{consistency.row()}", flush=True)
 
 
 if __name__ == "__main__":
