@@ -9,7 +9,6 @@
 #include "recoupling/tree_basis.hpp"
 #include "recoupling/tree_moves.hpp"
 #include "support/assertion.hpp"
-#include "support/scratch_vector.hpp"
 
 namespace tavrin::recoupling {
 
@@ -52,8 +51,8 @@ Result<std::shared_ptr<const RecoupledRPlan>> plan_rsymbol_by_recoupling(
 }
 
 Result<Tensor> rsymbol_by_recoupling(const RecoupledRPlan& plan, CallContext& context) {
-    ScratchVector values;
-    ScratchVector scratch;
+    ScratchSlots values;
+    ScratchSlots scratch;
     if (auto ran = run_program(plan.program, *values, *scratch, context); !ran) {
         return fail(std::move(ran.error()));
     }
@@ -61,7 +60,7 @@ Result<Tensor> rsymbol_by_recoupling(const RecoupledRPlan& plan, CallContext& co
     std::span<double> out = r.data();
     for (std::size_t slot = 0; slot < plan.entry.size(); ++slot) {
         out[plan.entry[slot]] =
-            plan.sign[slot] * rounded(slot_value(*values, static_cast<std::uint32_t>(slot)));
+            plan.sign[slot] * rounded((*values)[static_cast<std::uint32_t>(slot)]);
     }
     return r;
 }

@@ -103,7 +103,6 @@ TreeMoves::TreeMoves(std::vector<std::int32_t> spins, std::vector<std::size_t> l
     : spins_(std::move(spins)), labels_(std::move(labels)), row_begin_{0} {
     check_invariant(spins_.size() >= 2 && spins_.size() == labels_.size(),
                     "a fusion state needs two or more labelled legs");
-    program_.term_begin.push_back(0);
 }
 
 void TreeMoves::add_initial(std::span<const std::int32_t> path, std::uint32_t column) {
@@ -258,37 +257,33 @@ void TreeMoves::record_step(std::vector<std::int32_t> new_paths, std::size_t new
         new_columns.insert(new_columns.end(), columns.begin(), columns.end());
         new_row_begin.push_back(static_cast<std::uint32_t>(new_columns.size()));
     }
-    // Every term, then grouped by its target slot (a counting sort).
-    struct Term {
-        std::uint32_t target;
-        ProgramTerm term;
-    };
-    std::vector<Term> terms;
-    std::vector<std::uint32_t> counts(new_columns.size() + 1, 0);
+    // A source row with the columns of its target row moves as a whole; otherwise slot by slot.
     for (const Contribution& c : contributions) {
-        const auto first = new_columns.begin() + new_row_begin[c.target_row];
-        const auto last = new_columns.begin() + new_row_begin[c.target_row + 1];
-        for (std::uint32_t slot = row_begin_[c.source_row]; slot < row_begin_[c.source_row + 1];
-             ++slot) {
+        const std::uint32_t source_begin = row_begin_[c.source_row];
+        const std::uint32_t source_end = row_begin_[c.source_row + 1];
+        const std::uint32_t target_begin = new_row_begin[c.target_row];
+        const std::uint32_t target_end = new_row_begin[c.target_row + 1];
+        const std::uint32_t length = source_end - source_begin;
+        if (length > 1 && length == target_end - target_begin) {
+            // The signs of a row's slots are those of its path: all alike.
+            const std::uint32_t coefficient =
+                negated_[source_begin] ? negated_coefficient(c.coefficient) : c.coefficient;
+            program_.row_terms.push_back({target_begin, source_begin, length, coefficient});
+            continue;
+        }
+        const auto first = new_columns.begin() + target_begin;
+        const auto last = new_columns.begin() + target_end;
+        for (std::uint32_t slot = source_begin; slot < source_end; ++slot) {
             const auto target =
                 static_cast<std::uint32_t>(std::lower_bound(first, last, columns_[slot]) -
                                            new_columns.begin());
             const std::uint32_t coefficient =
                 negated_[slot] ? negated_coefficient(c.coefficient) : c.coefficient;
-            terms.push_back({target, {slot, coefficient}});
-            ++counts[target + 1];
+            program_.slot_terms.push_back({target, slot, coefficient});
         }
     }
-    const std::size_t offset = program_.terms.size();
-    std::vector<std::uint32_t> position(new_columns.size() + 1, 0);
-    for (std::size_t t = 0; t < new_columns.size(); ++t) {
-        position[t + 1] = position[t] + counts[t + 1];
-        program_.term_begin.push_back(static_cast<std::uint32_t>(offset + position[t + 1]));
-    }
-    program_.terms.resize(offset + terms.size());
-    for (const Term& t : terms) {
-        program_.terms[offset + position[t.target]++] = t.term;
-    }
+    program_.row_terms_end.push_back(static_cast<std::uint32_t>(program_.row_terms.size()));
+    program_.slot_terms_end.push_back(static_cast<std::uint32_t>(program_.slot_terms.size()));
     program_.step_slots.push_back(static_cast<std::uint32_t>(new_columns.size()));
     paths_ = std::move(new_paths);
     row_begin_ = std::move(new_row_begin);

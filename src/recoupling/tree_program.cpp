@@ -16,55 +16,73 @@ struct FusedProduct {
     }
 };
 
-// sum_k coefficient_k * value_k over a slot's terms, in double-double: each product exactly
-// (high and error) plus its cross terms, accumulated without renormalising between terms (the
-// low part gathers the errors), normalised once at the end.
+// target += c * source in double-double, for `length` slots: the product exactly (high and
+// error) plus its cross terms, added without renormalising (the low half gathers the errors);
+// normalise() follows once all terms are in. A loop over consecutive slots, which the compiler
+// turns into vector instructions.
 template <class Product>
-[[gnu::always_inline]] inline void run_step(const TreeProgram& program, std::size_t first_slot,
-                                            std::uint32_t slots, const double* in, double* out) {
-    const DoubleDouble* coefficients = program.coefficients.data();
-    const std::uint32_t* begin = program.term_begin.data() + first_slot;
-    const ProgramTerm* terms = program.terms.data();
-    const auto product = [&](std::uint32_t k) {
-        const ProgramTerm term = terms[k];
-        const DoubleDouble c = coefficients[term.coefficient];
-        const double x_high = in[2 * std::size_t{term.source}];
-        const double x_low = in[2 * std::size_t{term.source} + 1];
-        DoubleDouble p = Product::two_product(c.high, x_high);
-        p.low += c.high * x_low + c.low * x_high;
-        return p;
-    };
-    for (std::uint32_t t = 0; t < slots; ++t) {
-        // Every slot made has one term or more.
-        DoubleDouble sum = product(begin[t]);
-        for (std::uint32_t k = begin[t] + 1; k < begin[t + 1]; ++k) {
-            const DoubleDouble p = product(k);
-            const DoubleDouble s = two_sum(sum.high, p.high);
-            sum = {s.high, s.low + (sum.low + p.low)};
-        }
-        sum = fast_two_sum(sum.high, sum.low);
-        out[2 * std::size_t{t}] = sum.high;
-        out[2 * std::size_t{t} + 1] = sum.low;
+[[gnu::always_inline]] inline void add_scaled(double* __restrict target_high,
+                                              double* __restrict target_low,
+                                              const double* __restrict source_high,
+                                              const double* __restrict source_low,
+                                              std::uint32_t length, DoubleDouble c) {
+    for (std::uint32_t i = 0; i < length; ++i) {
+        DoubleDouble p = Product::two_product(c.high, source_high[i]);
+        p.low += c.high * source_low[i] + c.low * source_high[i];
+        const DoubleDouble s = two_sum(target_high[i], p.high);
+        target_high[i] = s.high;
+        target_low[i] += s.low + p.low;
     }
 }
 
-[[gnu::target("fma")]] void run_step_fused(const TreeProgram& program, std::size_t first_slot,
-                                           std::uint32_t slots, const double* in, double* out) {
-    run_step<FusedProduct>(program, first_slot, slots, in, out);
+template <class Product>
+[[gnu::always_inline]] inline void run_step(const TreeProgram& program, std::size_t step,
+                                            const SlotValues& in, SlotValues& out) {
+    const DoubleDouble* coefficients = program.coefficients.data();
+    const std::size_t slots = out.high->size();
+    std::fill(out.high->begin(), out.high->end(), 0.0);
+    std::fill(out.low->begin(), out.low->end(), 0.0);
+    double* high = out.high->data();
+    double* low = out.low->data();
+    const double* in_high = in.high->data();
+    const double* in_low = in.low->data();
+    const std::uint32_t first_row = step == 0 ? 0 : program.row_terms_end[step - 1];
+    for (std::uint32_t k = first_row; k < program.row_terms_end[step]; ++k) {
+        const RowTerm& term = program.row_terms[k];
+        add_scaled<Product>(high + term.target, low + term.target, in_high + term.source,
+                            in_low + term.source, term.length, coefficients[term.coefficient]);
+    }
+    const std::uint32_t first_slot = step == 0 ? 0 : program.slot_terms_end[step - 1];
+    for (std::uint32_t k = first_slot; k < program.slot_terms_end[step]; ++k) {
+        const SlotTerm& term = program.slot_terms[k];
+        add_scaled<Product>(high + term.target, low + term.target, in_high + term.source,
+                            in_low + term.source, 1, coefficients[term.coefficient]);
+    }
+    for (std::size_t t = 0; t < slots; ++t) {
+        const DoubleDouble sum = fast_two_sum(high[t], low[t]);
+        high[t] = sum.high;
+        low[t] = sum.low;
+    }
 }
 
-void run_step_split(const TreeProgram& program, std::size_t first_slot, std::uint32_t slots,
-                    const double* in, double* out) {
-    run_step<SplitProduct>(program, first_slot, slots, in, out);
+[[gnu::target("avx2,fma")]] void run_step_fused(const TreeProgram& program, std::size_t step,
+                                                const SlotValues& in, SlotValues& out) {
+    run_step<FusedProduct>(program, step, in, out);
 }
 
-[[gnu::target("fma")]] DoubleDouble product_of_three_fused(DoubleDouble x, DoubleDouble y,
-                                                           DoubleDouble z) {
+void run_step_split(const TreeProgram& program, std::size_t step, const SlotValues& in,
+                    SlotValues& out) {
+    run_step<SplitProduct>(program, step, in, out);
+}
+
+[[gnu::target("avx2,fma")]] DoubleDouble product_of_three_fused(DoubleDouble x, DoubleDouble y,
+                                                                DoubleDouble z) {
     return multiply<FusedProduct>(multiply<FusedProduct>(x, y), z);
 }
 
 bool fma_available() {
-    static const bool available = __builtin_cpu_supports("fma");
+    static const bool available =
+        __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx2");
     return available;
 }
 
@@ -72,32 +90,31 @@ bool fma_available() {
 
 std::size_t TreeProgram::bytes() const {
     return sizeof(TreeProgram) + coefficients.capacity() * sizeof(DoubleDouble) +
-           (step_slots.capacity() + term_begin.capacity()) * sizeof(std::uint32_t) +
-           terms.capacity() * sizeof(ProgramTerm);
+           (step_slots.capacity() + row_terms_end.capacity() + slot_terms_end.capacity()) *
+               sizeof(std::uint32_t) +
+           row_terms.capacity() * sizeof(RowTerm) + slot_terms.capacity() * sizeof(SlotTerm);
 }
 
-Status run_program(const TreeProgram& program, std::vector<double>& values,
-                   std::vector<double>& scratch, CallContext& context) {
-    values.assign(2 * std::size_t{program.initial_slots}, 0.0);
-    for (std::size_t slot = 0; slot < program.initial_slots; ++slot) values[2 * slot] = 1.0;
-    const auto step = fma_available() ? run_step_fused : run_step_split;
+Status run_program(const TreeProgram& program, SlotValues& values, SlotValues& scratch,
+                   CallContext& context) {
+    values.high->assign(program.initial_slots, 1.0);
+    values.low->assign(program.initial_slots, 0.0);
+    const auto step_function = fma_available() ? run_step_fused : run_step_split;
     // A stop is asked for once enough terms have been summed (short programs never ask).
     constexpr std::size_t kTermsBetweenStopChecks = std::size_t{1} << 16;
     std::size_t terms_since_check = 0;
-    std::size_t first_slot = 0;
-    for (const std::uint32_t slots : program.step_slots) {
-        terms_since_check +=
-            program.term_begin[first_slot + slots] - program.term_begin[first_slot];
+    for (std::size_t step = 0; step < program.step_slots.size(); ++step) {
+        terms_since_check += program.step_slots[step];
         if (terms_since_check >= kTermsBetweenStopChecks) {
             terms_since_check = 0;
             if (context.should_stop()) {
                 return fail(TavrinError::interrupted());
             }
         }
-        scratch.resize(2 * std::size_t{slots});
-        step(program, first_slot, slots, values.data(), scratch.data());
+        scratch.high->resize(program.step_slots[step]);
+        scratch.low->resize(program.step_slots[step]);
+        step_function(program, step, values, scratch);
         std::swap(values, scratch);
-        first_slot += slots;
     }
     return {};
 }

@@ -13,39 +13,66 @@
 #include "core/call_context.hpp"
 #include "core/error.hpp"
 #include "support/double_double.hpp"
+#include "support/scratch_vector.hpp"
 
 namespace tavrin::recoupling {
 
-struct ProgramTerm {
-    std::uint32_t source;       // slot of the list before
+// target slot += coefficient * source slot.
+struct SlotTerm {
+    std::uint32_t target;
+    std::uint32_t source;
     std::uint32_t coefficient;  // index into the coefficient table
+};
+
+// The same for `length` consecutive slots from target and source on: a path whose columns are
+// those of the path it receives from, moved as a whole.
+struct RowTerm {
+    std::uint32_t target;
+    std::uint32_t source;
+    std::uint32_t length;
+    std::uint32_t coefficient;
 };
 
 struct TreeProgram {
     std::uint32_t initial_slots = 0;
     std::vector<DoubleDouble> coefficients;
-    // Step s makes step_slots[s] slots; slot t of it takes the terms
-    // terms[term_begin[first_slot + t] .. term_begin[first_slot + t + 1]), where first_slot is
-    // the sum of the step_slots before s. term_begin ends with terms.size().
+    // Step s makes step_slots[s] slots, all zero, then adds its row terms
+    // row_terms[row_terms_end[s - 1] .. row_terms_end[s]) and its slot terms likewise.
     std::vector<std::uint32_t> step_slots;
-    std::vector<std::uint32_t> term_begin;
-    std::vector<ProgramTerm> terms;
+    std::vector<std::uint32_t> row_terms_end;
+    std::vector<std::uint32_t> slot_terms_end;
+    std::vector<RowTerm> row_terms;
+    std::vector<SlotTerm> slot_terms;
 
-    std::uint32_t final_slots() const {
-        return step_slots.empty() ? initial_slots : step_slots.back();
-    }
     std::size_t bytes() const;
 };
 
-// Runs the program; `values` receives its final slots (two doubles each: high, then low),
-// `scratch` is working space. Fails only with Interrupted (asked between steps).
-Status run_program(const TreeProgram& program, std::vector<double>& values,
-                   std::vector<double>& scratch, CallContext& context);
+// The values of a list of slots: high and low halves apart, in vectors the caller owns.
+struct SlotValues {
+    std::vector<double>* high;
+    std::vector<double>* low;
 
-// Slot `slot` of a list of values made by run_program.
-inline DoubleDouble slot_value(std::span<const double> values, std::uint32_t slot) {
-    return {values[2 * std::size_t{slot}], values[2 * std::size_t{slot} + 1]};
-}
+    DoubleDouble operator[](std::uint32_t slot) const { return {(*high)[slot], (*low)[slot]}; }
+};
+
+// Slot values in vectors of the thread's scratch pool.
+class ScratchSlots {
+public:
+    ScratchSlots() = default;
+    ScratchSlots(const ScratchSlots&) = delete;
+    ScratchSlots& operator=(const ScratchSlots&) = delete;
+    SlotValues& operator*() { return values_; }
+
+private:
+    ScratchVector high_;
+    ScratchVector low_;
+    SlotValues values_{&*high_, &*low_};
+};
+
+// Runs the program; `values` receives its final slots, `scratch` is working space. Fails only
+// with Interrupted (asked between steps, once enough has been summed).
+Status run_program(const TreeProgram& program, SlotValues& values, SlotValues& scratch,
+                   CallContext& context);
 
 // The product x * y * z, as run_program computes products (a fused multiply-add where the
 // processor has one, with the same bits as without).

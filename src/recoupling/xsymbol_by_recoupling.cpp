@@ -34,7 +34,6 @@
 #include "recoupling/tree_basis.hpp"
 #include "recoupling/tree_moves.hpp"
 #include "support/assertion.hpp"
-#include "support/scratch_vector.hpp"
 
 namespace tavrin::recoupling {
 
@@ -390,9 +389,9 @@ Result<std::shared_ptr<const RecoupledXPlan>> plan_xsymbol_by_recoupling(
 }
 
 Result<Tensor> xsymbol_by_recoupling(const RecoupledXPlan& plan, CallContext& context) {
-    ScratchVector values_a;
-    ScratchVector values_b;
-    ScratchVector scratch;
+    ScratchSlots values_a;
+    ScratchSlots values_b;
+    ScratchSlots scratch;
     if (auto ran = run_program(plan.program_a, *values_a, *scratch, context); !ran) {
         return fail(std::move(ran.error()));
     }
@@ -407,10 +406,10 @@ Result<Tensor> xsymbol_by_recoupling(const RecoupledXPlan& plan, CallContext& co
         DoubleDouble sum{};
         for (std::uint32_t t = plan.term_begin[e]; t < plan.term_begin[e + 1]; ++t) {
             const RecoupledXPlan::Term term = plan.terms[t];
-            const DoubleDouble a = slot_value(*values_a, term.slot_a);
+            const DoubleDouble a = (*values_a)[term.slot_a];
             const DoubleDouble w = plan.weights[term.weight];
             sum = add(sum, plan.factorised
-                               ? product_of_three(a, slot_value(*values_b, term.slot_b), w)
+                               ? product_of_three(a, (*values_b)[term.slot_b], w)
                                : multiply(a, w));
         }
         out[plan.entry[e]] = rounded(sum);

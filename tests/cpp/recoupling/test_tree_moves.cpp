@@ -37,8 +37,9 @@ TreeMoves basis_state(const Spins& spins) {
 
 Values values_of(TreeMoves& moves) {
     CallContext context;
-    std::vector<double> values;
-    std::vector<double> scratch;
+    std::vector<double> high, low, scratch_high, scratch_low;
+    SlotValues values{&high, &low};
+    SlotValues scratch{&scratch_high, &scratch_low};
     const TreeProgram program = moves.take_program();
     EXPECT_TRUE(run_program(program, values, scratch, context));
     Values state;
@@ -46,7 +47,7 @@ Values values_of(TreeMoves& moves) {
         const Path path(moves.path(row).begin(), moves.path(row).end());
         for (std::uint32_t slot = moves.row_begin(row); slot < moves.row_end(row); ++slot) {
             state[{path, moves.column(slot)}] =
-                moves.sign(slot) * rounded(slot_value(values, slot));
+                moves.sign(slot) * rounded(values[slot]);
         }
     }
     return state;
