@@ -7,8 +7,8 @@ namespace tavrin::recoupling {
 
 namespace {
 
-// The exact error of a product from one fused multiply-add: used only inside functions built
-// for processors that have it (fma_available()).
+// The exact error of a product from one fused multiply-add: used only where the processor has
+// one (fma_available()), inside functions built for it.
 struct FusedProduct {
     [[gnu::always_inline]] static DoubleDouble two_product(double a, double b) {
         const double product = a * b;
@@ -65,8 +65,26 @@ template <class Product>
     }
 }
 
-[[gnu::target("avx2,fma")]] void run_step_fused(const TreeProgram& program, std::size_t step,
-                                                const SlotValues& in, SlotValues& out) {
+// On x86-64 the fused multiply-add (with AVX2 for the vector loops) is chosen at run time, the
+// baseline of the wheels having none; elsewhere (aarch64) the compiler knows whether it has one.
+#if defined(__x86_64__) || defined(__i386__)
+#define TAVRIN_FUSED_TARGET [[gnu::target("avx2,fma")]]
+bool fma_available() {
+    static const bool available =
+        __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx2");
+    return available;
+}
+#else
+#define TAVRIN_FUSED_TARGET
+#if defined(__ARM_FEATURE_FMA) || defined(__FP_FAST_FMA)
+bool fma_available() { return true; }
+#else
+bool fma_available() { return false; }
+#endif
+#endif
+
+TAVRIN_FUSED_TARGET void run_step_fused(const TreeProgram& program, std::size_t step,
+                                        const SlotValues& in, SlotValues& out) {
     run_step<FusedProduct>(program, step, in, out);
 }
 
@@ -75,15 +93,9 @@ void run_step_split(const TreeProgram& program, std::size_t step, const SlotValu
     run_step<SplitProduct>(program, step, in, out);
 }
 
-[[gnu::target("avx2,fma")]] DoubleDouble product_of_three_fused(DoubleDouble x, DoubleDouble y,
-                                                                DoubleDouble z) {
+TAVRIN_FUSED_TARGET DoubleDouble product_of_three_fused(DoubleDouble x, DoubleDouble y,
+                                                        DoubleDouble z) {
     return multiply<FusedProduct>(multiply<FusedProduct>(x, y), z);
-}
-
-bool fma_available() {
-    static const bool available =
-        __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx2");
-    return available;
 }
 
 }  // namespace
