@@ -17,16 +17,15 @@
 // and the singlet weights (singlet_weight) multiply to sign / sqrt(2K + 1), their square roots
 // telescoping. Otherwise the pairs' magnetic sums give the weight (nested_pairs_weight).
 //
-// Product (a check of the first): the outer product of the trees of A and B is itself a tree (A's legs
-// couple to 0, then B's legs continue from 0). Each opposite pair is brought side by side with
-// adjacent exchanges and contracted into a singlet; the legs left are put into C's order
-// followed by the open pairs, and the coefficients are read off C's configurations.
+// Product (a check of the first): the outer product of the trees of A and B is itself a tree
+// (A's legs couple to 0, then B's legs continue from 0). Each opposite pair is brought side by
+// side with adjacent exchanges and contracted into a singlet; the legs left are put into C's
+// order followed by the open pairs, and the coefficients are read off C's configurations.
 #include "recoupling/xsymbol_by_recoupling.hpp"
 
 #include <algorithm>
 #include <map>
 #include <numeric>
-#include <unordered_set>
 #include <utility>
 
 #include "recoupling/recoupling_coefficients.hpp"

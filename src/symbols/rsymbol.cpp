@@ -117,38 +117,40 @@ Result<Tensor> recoupled_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted
     return recoupling::rsymbol_by_recoupling(**plan, context);
 }
 
-}  // namespace
-
-Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation,
-                                CallContext& context, SymbolMethod method) {
-    // A plan is kept only for a valid permutation: with one, the checks have passed before.
-    const PlanKey key = rsymbol_plan_key(spec, permutation);
-    if (method == SymbolMethod::Recoupling) {
-        const auto known = symbol_plans<recoupling::RecoupledRPlan>().find(key);
-        auto spec_permuted =
-            known ? Result<CGSpec>(known->derived_spec) : permuted_spec(spec, permutation);
-        if (!spec_permuted) {
-            return fail(std::move(spec_permuted.error()));
-        }
-        auto r = recoupled_rsymbol(spec, *spec_permuted, permutation, known.get(), key, context);
-        if (!r) {
-            return fail(std::move(r.error()));
-        }
-        check_invariant(r->rank() == 2, "R-symbol should be 2-dimensional");
-        return RSymbol{std::move(*spec_permuted), std::move(*r)};
-    }
-    const std::shared_ptr<const RSymbolPlan> known = symbol_plans<RBlockPlan>().find(key);
+// The symbol by one method's memo of plans: the permuted specification of a known plan, or
+// made with its checks (a plan is kept only for a valid permutation), then the method's sum.
+template <class Blocks, class Sum>
+Result<RSymbol> rsymbol_by_plan(const PlanKey& key, const CGSpec& spec,
+                                std::span<const std::uint64_t> permutation, const Sum& sum) {
+    const std::shared_ptr<const SymbolPlan<Blocks>> known = symbol_plans<Blocks>().find(key);
     auto spec_permuted =
         known ? Result<CGSpec>(known->derived_spec) : permuted_spec(spec, permutation);
     if (!spec_permuted) {
         return fail(std::move(spec_permuted.error()));
     }
-    auto r = dense_rsymbol(spec, *spec_permuted, permutation, known.get(), key, context);
+    auto r = sum(*spec_permuted, known.get());
     if (!r) {
         return fail(std::move(r.error()));
     }
     check_invariant(r->rank() == 2, "R-symbol should be 2-dimensional");
     return RSymbol{std::move(*spec_permuted), std::move(*r)};
+}
+
+}  // namespace
+
+Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation,
+                                CallContext& context, SymbolMethod method) {
+    const PlanKey key = rsymbol_plan_key(spec, permutation);
+    if (method == SymbolMethod::Recoupling) {
+        return rsymbol_by_plan<recoupling::RecoupledRPlan>(
+            key, spec, permutation, [&](const CGSpec& spec_permuted, const auto* known) {
+                return recoupled_rsymbol(spec, spec_permuted, permutation, known, key, context);
+            });
+    }
+    return rsymbol_by_plan<RBlockPlan>(
+        key, spec, permutation, [&](const CGSpec& spec_permuted, const auto* known) {
+            return dense_rsymbol(spec, spec_permuted, permutation, known, key, context);
+        });
 }
 
 }  // namespace tavrin

@@ -149,40 +149,42 @@ Result<Tensor> recoupled_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
     return recoupling::xsymbol_by_recoupling(**plan, context);
 }
 
-}  // namespace
-
-Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
-                                const Contraction& contraction, CallContext& context,
-                                SymbolMethod method) {
-    // A plan is kept only for valid pairs: with one, the checks have passed before.
-    const PlanKey key = xsymbol_plan_key(spec_a, spec_b, contraction);
-    if (method == SymbolMethod::Recoupling) {
-        const auto known = symbol_plans<recoupling::RecoupledXPlan>().find(key);
-        auto spec_c = known ? Result<CGSpec>(known->derived_spec)
-                            : contracted_spec(spec_a, spec_b, contraction);
-        if (!spec_c) {
-            return fail(std::move(spec_c.error()));
-        }
-        auto x = recoupled_xsymbol(spec_a, spec_b, contraction, *spec_c, known.get(), key,
-                                   context);
-        if (!x) {
-            return fail(std::move(x.error()));
-        }
-        check_invariant(x->rank() == 3, "X-symbol should be 3-dimensional");
-        return XSymbol{std::move(*spec_c), std::move(*x)};
-    }
-    const std::shared_ptr<const XSymbolPlan> known = symbol_plans<XBlockPlan>().find(key);
+// The symbol by one method's memo of plans: C of a known plan, or made with the checks of the
+// pairs (a plan is kept only for valid pairs), then the method's sum.
+template <class Blocks, class Sum>
+Result<XSymbol> xsymbol_by_plan(const PlanKey& key, const CGSpec& spec_a, const CGSpec& spec_b,
+                                const Contraction& contraction, const Sum& sum) {
+    const std::shared_ptr<const SymbolPlan<Blocks>> known = symbol_plans<Blocks>().find(key);
     auto spec_c = known ? Result<CGSpec>(known->derived_spec)
                         : contracted_spec(spec_a, spec_b, contraction);
     if (!spec_c) {
         return fail(std::move(spec_c.error()));
     }
-    auto x = dense_xsymbol(spec_a, spec_b, contraction, *spec_c, known.get(), key, context);
+    auto x = sum(*spec_c, known.get());
     if (!x) {
         return fail(std::move(x.error()));
     }
     check_invariant(x->rank() == 3, "X-symbol should be 3-dimensional");
     return XSymbol{std::move(*spec_c), std::move(*x)};
+}
+
+}  // namespace
+
+Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
+                                const Contraction& contraction, CallContext& context,
+                                SymbolMethod method) {
+    const PlanKey key = xsymbol_plan_key(spec_a, spec_b, contraction);
+    if (method == SymbolMethod::Recoupling) {
+        return xsymbol_by_plan<recoupling::RecoupledXPlan>(
+            key, spec_a, spec_b, contraction, [&](const CGSpec& spec_c, const auto* known) {
+                return recoupled_xsymbol(spec_a, spec_b, contraction, spec_c, known, key,
+                                         context);
+            });
+    }
+    return xsymbol_by_plan<XBlockPlan>(
+        key, spec_a, spec_b, contraction, [&](const CGSpec& spec_c, const auto* known) {
+            return dense_xsymbol(spec_a, spec_b, contraction, spec_c, known, key, context);
+        });
 }
 
 }  // namespace tavrin
