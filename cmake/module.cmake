@@ -9,14 +9,18 @@ set(TAVRIN_MODULE_SOURCES
   src/bindings/basis_functions.cpp
   src/bindings/boundary.cpp
   src/bindings/cache_functions.cpp
+  src/bindings/call_environment.cpp
   src/bindings/cg_spec_type.cpp
   src/bindings/coefficient_functions.cpp
   src/bindings/contraction_type.cpp
   src/bindings/convert.cpp
+  src/bindings/created_once.cpp
   src/bindings/direction_type.cpp
   src/bindings/edge_type.cpp
   src/bindings/fastcall_arguments.cpp
+  src/bindings/integer_arrays.cpp
   src/bindings/internal_fault.cpp
+  src/bindings/memo_functions.cpp
   src/bindings/module_members.cpp
   src/bindings/numpy_api.cpp
   src/bindings/phase_functions.cpp

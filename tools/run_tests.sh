@@ -56,7 +56,7 @@ echo "quick start runs from the repaired wheel"
 run_python_suite() {  # $1: venv directory, $2: NumPy requirement
   python3 -m venv "$1"
   "$1/bin/python" -m pip install -q --upgrade pip >/dev/null
-  "$1/bin/python" -m pip install -q "$2" pytest mypy
+  "$1/bin/python" -m pip install -q "$2" pytest mypy sympy
   "$1/bin/python" -m pip install -q --force-reinstall --no-deps "$wheel"
   "$1/bin/python" -m pip install -q "$wheel"  # its other dependencies (tqdm)
   (cd "$1" && "$1/bin/python" -c "import numpy, tavrin; print('tavrin with NumPy', numpy.__version__)")

@@ -1,125 +1,71 @@
 #include "basis/basis_store.hpp"
 
-#include <charconv>
-#include <cstdlib>
-#include <cstring>
-#include <optional>
-#include <string>
-#include <string_view>
+#include <algorithm>
+#include <functional>
 
 namespace tavrin {
 
-namespace {
-
-std::uint64_t bytes_of(const Tensor& basis) { return basis.size() * sizeof(double); }
-
-}  // namespace
-
-std::uint64_t basis_store_capacity_for(const char* variable_value) {
-    if (variable_value == nullptr || *variable_value == '\0') {
-        return kDefaultBasisStoreBytes;
+std::size_t BasisStore::KeyHash::operator()(const KeyView& key) const noexcept {
+    std::uint64_t h = std::hash<std::string_view>{}(key.database);
+    for (const std::int32_t spin : key.spins) {
+        h = (h ^ static_cast<std::uint32_t>(spin)) * 0x100000001b3ULL;  // FNV-1a step
     }
-    const char* end = variable_value + std::strlen(variable_value);
-    std::uint64_t bytes = 0;
-    const auto [stop, error] = std::from_chars(variable_value, end, bytes);
-    if (error != std::errc{} || stop != end) {
-        return kDefaultBasisStoreBytes;
-    }
-    return bytes;
+    return static_cast<std::size_t>(h ^ (h >> 32));
 }
 
-SharedBasis BasisStore::find(const std::string& cache_path, std::span<const std::int32_t> spins) {
-    const std::lock_guard lock(mutex_);
-    const auto found = index_.find(KeyView{cache_path, spins});
-    if (found == index_.end()) {
-        return nullptr;
-    }
-    recency_.splice(recency_.begin(), recency_, found->second);
-    return found->second->basis;
+BasisStore::BasisStore(std::uint64_t bound_bytes)
+    : entries_(kBasisStoreName, kBasisStoreBytesVariable, kDefaultBasisStoreBytes) {
+    entries_.set_bound(bound_bytes);
 }
 
-void BasisStore::insert(const std::string& cache_path, std::span<const std::int32_t> spins,
+std::uint64_t BasisStore::owned_bytes(const Tensor& basis) {
+    // make_shared: one block for the control block and the tensor.
+    return heap_block_bytes(2 * sizeof(void*) + sizeof(Tensor)) +
+           heap_block_bytes(basis.shape().capacity() * sizeof(std::uint64_t)) +
+           heap_block_bytes(basis.size() * sizeof(double));
+}
+
+std::uint64_t BasisStore::key_bytes(const Key& key) {
+    // Strings of up to 15 characters live inside the string object.
+    const std::uint64_t text = key.database.capacity() > 15
+                                   ? heap_block_bytes(key.database.capacity() + 1)
+                                   : 0;
+    return text + heap_block_bytes(key.spins.capacity() * sizeof(std::int32_t));
+}
+
+SharedBasis BasisStore::find(std::string_view database, std::span<const std::int32_t> spins) {
+    auto kept = entries_.find(KeyView{database, spins},
+                              [](const SharedBasis& basis) { return basis != nullptr; });
+    return kept ? *kept : nullptr;
+}
+
+void BasisStore::insert(std::string_view database, std::span<const std::int32_t> spins,
                         SharedBasis basis) {
-    const std::uint64_t bytes = bytes_of(*basis);
-    Key key{cache_path, {spins.begin(), spins.end()}};
-    const std::lock_guard lock(mutex_);
-    if (const auto found = index_.find(key); found != index_.end()) {
-        held_ -= found->second->bytes;
-        recency_.erase(found->second);
-        index_.erase(found);
-    }
-    if (bytes > capacity_ || capacity_ == 0) {
-        return;
-    }
-    evict_to(capacity_ - bytes);
-    recency_.push_front(Entry{key, std::move(basis), bytes});
-    index_.emplace(std::move(key), recency_.begin());
-    held_ += bytes;
+    Key key = key_of(database, spins);
+    const std::uint64_t bytes = key_bytes(key) + owned_bytes(*basis);
+    entries_.insert(std::move(key), std::move(basis), bytes);
 }
 
-bool BasisStore::has_room_for(const Tensor& basis) const {
-    const std::lock_guard lock(mutex_);
-    return bytes_of(basis) <= capacity_;
+bool BasisStore::has_room_for(const Tensor& basis) {
+    return owned_bytes(basis) <= entries_.statistics().bound;
 }
 
-bool BasisStore::requested_before(const std::string& cache_path,
+bool BasisStore::requested_before(std::string_view database,
                                   std::span<const std::int32_t> spins) {
-    const std::lock_guard lock(mutex_);
-    if (requested_.contains(KeyView{cache_path, spins})) {
-        return true;
-    }
-    if (request_order_.size() == kRememberedRequests) {
-        requested_.erase(request_order_.front());
-        request_order_.pop_front();
-    }
-    request_order_.push_back(
-        requested_.insert(Key{cache_path, {spins.begin(), spins.end()}}).first);
-    return false;
-}
-
-void BasisStore::set_capacity(std::uint64_t capacity_bytes) {
-    const std::lock_guard lock(mutex_);
-    capacity_ = capacity_bytes;
-    follows_variable_ = false;
-    evict_to(capacity_);
-}
-
-std::uint64_t BasisStore::bytes_held() const {
-    const std::lock_guard lock(mutex_);
-    return held_;
-}
-
-std::size_t BasisStore::size() const {
-    const std::lock_guard lock(mutex_);
-    return index_.size();
-}
-
-void BasisStore::evict_to(std::uint64_t limit) {
-    while (held_ > limit) {
-        const Entry& oldest = recency_.back();
-        held_ -= oldest.bytes;
-        index_.erase(oldest.key);
-        recency_.pop_back();
-    }
-}
-
-void BasisStore::follow_capacity_variable(const char* value) {
-    const std::lock_guard lock(mutex_);
-    if (follows_variable_ &&
-        (value == nullptr ? !capacity_text_ : capacity_text_ == std::string_view(value))) {
-        return;
-    }
-    capacity_ = basis_store_capacity_for(value);
-    capacity_text_ = value == nullptr ? std::nullopt : std::optional<std::string>(value);
-    follows_variable_ = true;
-    evict_to(capacity_);
+    Key key = key_of(database, spins);
+    const std::uint64_t bytes = key_bytes(key);
+    return !entries_.insert_if_absent(std::move(key), nullptr, bytes);
 }
 
 BasisStore& process_basis_store() {
     // Never destroyed: bases may still be handed out while the process ends.
     static BasisStore* const store = new BasisStore(kDefaultBasisStoreBytes);
-    store->follow_capacity_variable(std::getenv(kBasisStoreBytesVariable));
     return *store;
 }
+
+namespace {
+// Made with the library, so that the store is listed before its first use.
+[[maybe_unused]] const bool made_at_start = (process_basis_store(), true);
+}  // namespace
 
 }  // namespace tavrin

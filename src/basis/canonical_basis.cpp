@@ -1,13 +1,10 @@
 #include "basis/canonical_basis.hpp"
 
 #include <array>
-#include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "basis/basis_builder.hpp"
@@ -40,20 +37,17 @@ void apply_direction_phases(Tensor& basis, const std::vector<Edge>& edges) {
     }
 }
 
-// A stored basis of another shape can only come from other software; it is not used.
-std::optional<std::string> wrong_shape(const Tensor& stored, std::span<const std::int32_t> spins,
-                                       std::size_t om_dimension) {
-    const Shape expected = basis_shape(spins, om_dimension);
-    if (stored.shape() == expected) return std::nullopt;
-    return "Stored basis has shape " + bracketed_list(stored.shape()) + " but the spins require " +
-           bracketed_list(expected) + "; the row was not written by this library";
+// The database this call's cache operations use: the one its context names, or the default.
+const std::string& database_of(CallContext& context) {
+    if (!context.cache_database()) context.set_cache_database(resolve_cache_database(std::nullopt));
+    return *context.cache_database();
 }
 
 // The cache only ever costs speed: what goes wrong with it becomes a warning for the caller,
 // and the basis is built (and returned) all the same.
 void warn_cache_failure(CallContext& context, const std::string& cause,
                         const std::string& consequence) {
-    const std::string path = current_cache_path().string();
+    const std::string& path = database_of(context);
     context.warn(Warning{cause, path,
                          "tavrin basis cache " + path + ": " + cause + "; " + consequence});
 }
@@ -70,19 +64,21 @@ struct FetchedBasis {
 };
 
 // The canonical-pattern basis from the cache, or built and stored on a miss.
-Result<FetchedBasis> load_or_build(const std::vector<std::int32_t>& spins,
-                                   std::size_t om_dimension, CallContext& context) {
-    auto cached = load_cached_basis(spins);
+Result<FetchedBasis> load_or_build(std::span<const std::int32_t> spins, std::size_t om_dimension,
+                                   CallContext& context) {
+    const std::string& database = database_of(context);
+    const Shape expected = basis_shape(spins, om_dimension);
+    auto cached = load_cached_basis(database, spins, &expected);
     bool store = true;
     if (!cached) {
         warn_cache_failure(context, cached.error().text(), kBuiltInstead);
-    } else if (cached->has_value()) {
-        const auto problem = wrong_shape(**cached, spins, om_dimension);
-        if (!problem) return FetchedBasis{std::move(**cached), true};
-        warn_cache_failure(context, *problem, kBuiltInstead);
+    } else if (cached->basis) {
+        return FetchedBasis{std::move(*cached->basis), true};
+    } else if (cached->unusable) {
+        warn_cache_failure(context, *cached->unusable, kBuiltInstead);
         store = false;  // the row stays as it is
     }
-    auto built = build_canonical_basis(spins, context);
+    auto built = build_canonical_basis({spins.begin(), spins.end()}, context);
     if (!built) return fail(std::move(built.error()));
     if (!store) return FetchedBasis{std::move(*built), false};
     // Writing a large basis takes as long as building it: a caller who asked to stop meanwhile
@@ -90,7 +86,7 @@ Result<FetchedBasis> load_or_build(const std::vector<std::int32_t>& spins,
     if (context.should_stop()) {
         return fail(TavrinError::interrupted());
     }
-    auto stored = store_cached_basis(spins, *built);
+    auto stored = store_cached_basis(database, spins, *built);
     if (!stored) {
         warn_cache_failure(context, stored.error().text(), kNotStored);
     }
@@ -105,55 +101,12 @@ Status check_edge_count(const CGSpec& spec) {
     return {};
 }
 
-// The key of the in-process store: the absolute database path, since a relative one names
-// another database once the working directory changes. Resolving it parses paths on every
-// request, so each thread keeps its last answer for the same variable value and directory.
-// The answer stays valid until the thread's next call.
-const std::string& store_path() {
-    struct Resolved {
-        std::optional<std::string> variable;
-        std::string directory;  // empty when the path does not depend on it
-        std::string path;
-    };
-    thread_local std::optional<Resolved> last;
-    thread_local std::string unresolved;
-    const char* value = std::getenv(kCachePathVariable);
-    std::string directory;
-    const bool same_variable =
-        last && (value == nullptr ? !last->variable : last->variable == std::string_view(value));
-    if (same_variable) {
-        if (last->directory.empty()) {
-            return last->path;
-        }
-        std::error_code error;
-        directory = std::filesystem::current_path(error).native();
-        if (!error && directory == last->directory) {
-            return last->path;
-        }
-    }
-    const std::filesystem::path path = cache_path_for(value);
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    Resolved resolved{value ? std::optional<std::string>(value) : std::nullopt, "",
-                      error ? path.string() : absolute.string()};
-    if (path.is_relative()) {
-        resolved.directory = std::filesystem::current_path(error).native();
-        if (error) {
-            last.reset();
-            unresolved = std::move(resolved.path);
-            return unresolved;
-        }
-    }
-    last = std::move(resolved);
-    return last->path;
-}
-
 // A copy for the caller: from the store, or loaded or built. The store keeps a copy of its own
 // from the second request on, so that a basis asked for once costs no second copy, in time or
 // in memory.
 Result<Tensor> owned_canonical_pattern_basis(const CGSpec& spec, CallContext& context) {
     BasisStore& store = process_basis_store();
-    const std::string& path = store_path();
+    const std::string& path = database_of(context);
     const std::vector<std::int32_t> spins = spec.spins();
     if (SharedBasis kept = store.find(path, spins)) {
         return *kept;
@@ -198,7 +151,7 @@ Result<SharedBasis> shared_basis(const CGSpec& spec, BasisStore& store, const st
     if (SharedBasis kept = store.find(path, spins)) {
         return kept;
     }
-    auto fetched = load_or_build({spins.begin(), spins.end()}, spec.om_dimension(), context);
+    auto fetched = load_or_build(spins, spec.om_dimension(), context);
     if (!fetched) {
         return fail(std::move(fetched.error()));
     }
@@ -212,14 +165,14 @@ Result<SharedBasis> shared_basis(const CGSpec& spec, BasisStore& store, const st
 }  // namespace
 
 Result<SharedBasis> shared_canonical_pattern_basis(const CGSpec& spec, CallContext& context) {
-    return shared_basis(spec, process_basis_store(), store_path(), context);
+    return shared_basis(spec, process_basis_store(), database_of(context), context);
 }
 
 Status shared_canonical_pattern_bases(std::span<const CGSpec* const> specs,
                                       std::span<SharedBasis> bases, CallContext& context) {
     check_invariant(specs.size() == bases.size(), "one basis for each specification");
     BasisStore& store = process_basis_store();
-    const std::string& path = store_path();
+    const std::string& path = database_of(context);
     for (std::size_t k = 0; k < specs.size(); ++k) {
         auto basis = shared_basis(*specs[k], store, path, context);
         if (!basis) {

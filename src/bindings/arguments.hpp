@@ -38,14 +38,17 @@ std::array<PyObject*, N> bind_arguments(PyObject* args, PyObject* kwargs,
 // over the old one's cause; leaves any other pending exception as it is.
 void name_argument_in_type_error(const char* name);
 
-// Converts one argument. A TypeError of the conversion is re-raised naming the argument; any
-// other failure (e.g. OverflowError) passes unchanged.
+// Converts one argument. A TypeError or an ArgumentValueError of the conversion is re-raised
+// naming the argument; any other failure (e.g. OverflowError) passes unchanged.
 template <class Convert>
 decltype(auto) convert_argument(const char* name, PyObject* argument, Convert&& convert) {
     try {
         return std::forward<Convert>(convert)(argument);
     } catch (const PythonErrorSet&) {
         name_argument_in_type_error(name);
+        throw;
+    } catch (ArgumentValueError& error) {
+        error.message = std::string("argument '") + name + "': " + error.message;
         throw;
     }
 }

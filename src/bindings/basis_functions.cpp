@@ -15,7 +15,7 @@ namespace tavrin::bindings {
 namespace {
 
 PyObject* canonical_basis_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                   PyObject* kwnames) noexcept {
+                                   PyObject* kwnames) {
     return guarded_object([&] {
         const auto [spec] =
             bind_fastcall_arguments<1>(args, nargs, kwnames, "canonical_basis", {"spec"});

@@ -36,6 +36,8 @@ void set_python_error_from_current_exception() noexcept {
             keep_python_error();
         } catch (const TavrinError& error) {
             set_library_error(error);
+        } catch (const ArgumentValueError& error) {
+            set_python_error(PyExc_ValueError, error.message);
         } catch (const AssertionFailure& failure) {
             raise_internal_fault(failure.message);
         } catch (const std::bad_alloc&) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <Python.h>
+#include <cxxabi.h>
 
 #include <expected>
 #include <string>
@@ -29,10 +30,16 @@ void set_library_error(const TavrinError& error) noexcept;
 // Runs body and returns its result; if body throws, sets the matching Python exception and
 // returns on_error. Every entry point from CPython goes through here. (A library error is
 // caught by its own clause: rethrowing it to classify it would unwind a second time.)
+//
+// Not noexcept, and neither may be anything between an entry point and a call that takes the
+// interpreter lock back: while the interpreter finalises, CPython ends a thread that asks for
+// the lock with pthread_exit, whose forced unwinding must pass through to the thread's start.
 template <class R, class Body>
-R guarded(R on_error, Body&& body) noexcept {
+R guarded(R on_error, Body&& body) {
     try {
         return std::forward<Body>(body)();
+    } catch (abi::__forced_unwind&) {
+        throw;
     } catch (const TavrinError& error) {
         set_library_error(error);
         return on_error;
@@ -45,7 +52,7 @@ R guarded(R on_error, Body&& body) noexcept {
 // For entry points returning an object: body returns a PyRef; the result is a new reference,
 // or null with an exception set.
 template <class Body>
-PyObject* guarded_object(Body&& body) noexcept {
+PyObject* guarded_object(Body&& body) {
     return guarded<PyObject*>(nullptr, [&] { return std::forward<Body>(body)().release(); });
 }
 

@@ -2,19 +2,19 @@
 #include <string>
 
 #include "bindings/boundary.hpp"
+#include "bindings/call_environment.hpp"
 #include "bindings/docstrings.hpp"
 #include "bindings/module_functions.hpp"
 #include "bindings/python_error.hpp"
 #include "bindings/slots.hpp"
-#include "cache/cache_path.hpp"
 
 namespace tavrin::bindings {
 
 namespace {
 
-PyObject* cache_database_path_function(PyObject*, PyObject*) noexcept {
+PyObject* cache_database_path_function(PyObject*, PyObject*) {
     return guarded_object([] {
-        const std::string path = current_cache_path().string();
+        const std::string path = *follow_call_environment();
         return checked(
             PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
     });

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <Python.h>
+#include <cxxabi.h>
 
 #include <type_traits>
 #include <utility>
 
 #include "bindings/boundary.hpp"
+#include "bindings/call_environment.hpp"
 #include "bindings/py_ref.hpp"
 #include "bindings/python_error.hpp"
 #include "bindings/warnings.hpp"
@@ -16,19 +18,22 @@
 
 namespace tavrin::bindings {
 
-// The interpreter lock released for the lifetime of this object, and taken again briefly
-// by `with_lock`. Other Python threads run meanwhile; the library's own locks guard its shared
-// state, and none of them is held while the interpreter lock is awaited.
-class InterpreterLockReleased {
+// The interpreter lock released by `release` and taken back by `restore`, and taken again
+// briefly by `with_lock` in between. Other Python threads run meanwhile; the library's own
+// locks guard its shared state, and none of them is held while the interpreter lock is awaited.
+//
+// No destructor takes the lock back and nothing here is noexcept: while the interpreter
+// finalises, CPython ends a thread that asks for the lock with pthread_exit, and the forced
+// unwinding must reach the thread's start (a destructor is noexcept, and one run while another
+// exception unwinds would end the process either way).
+class InterpreterLock {
 public:
-    InterpreterLockReleased() noexcept : state_(PyEval_SaveThread()) {}
-    ~InterpreterLockReleased() { PyEval_RestoreThread(state_); }
-    InterpreterLockReleased(const InterpreterLockReleased&) = delete;
-    InterpreterLockReleased& operator=(const InterpreterLockReleased&) = delete;
+    void release() { state_ = PyEval_SaveThread(); }
+    void restore() { PyEval_RestoreThread(state_); }
 
     // Runs body (noexcept) with the interpreter lock held.
     template <class Body>
-    auto with_lock(Body&& body) noexcept {
+    auto with_lock(Body&& body) {
         static_assert(std::is_nothrow_invocable_v<Body>);
         PyEval_RestoreThread(state_);
         auto result = std::forward<Body>(body)();
@@ -37,13 +42,14 @@ public:
     }
 
 private:
-    PyThreadState* state_;
+    PyThreadState* state_ = nullptr;
 };
 
-// Calls compute(context) with the interpreter lock released. The context's stop request
-// (asked at most every CallContext::kStopCheckInterval) takes the lock back for a moment and
-// runs the signal handlers: a handler's exception (KeyboardInterrupt on Ctrl-C) is kept and
-// the computation told to stop; it then returns Interrupted without storing anything
+// Calls compute(context) with the interpreter lock released. The context names the cache
+// database the caller's environment gives, read once here (see follow_call_environment). Its
+// stop request (asked at most every CallContext::kStopCheckInterval) takes the lock back for a
+// moment and runs the signal handlers: a handler's exception (KeyboardInterrupt on Ctrl-C) is
+// kept and the computation told to stop; it then returns Interrupted without storing anything
 // half-built, and the kept exception is raised. Otherwise the warnings the computation
 // collected are reported as Python warnings and the value of its result returned; its error
 // is thrown for the boundary. compute must not touch Python objects.
@@ -55,27 +61,36 @@ auto run_computation(Compute&& compute) {
         throw_python_error();
     }
     PyRef signal_exception;
-    auto result = [&] {
-        InterpreterLockReleased released;
-        CallContext context(
-            [&] {
-                return released.with_lock([&]() noexcept {
-                    if (PyErr_CheckSignals() == 0) return false;
-                    signal_exception = fetch_pending_exception();
-                    return true;
-                });
-            },
-            CallContext::AfterAnInterval{});
-        auto outcome = std::forward<Compute>(compute)(context);
-        return std::pair(std::move(outcome), context.warnings());
+    InterpreterLock lock;
+    CallContext context(
+        [&] {
+            return lock.with_lock([&]() noexcept {
+                if (PyErr_CheckSignals() == 0) return false;
+                signal_exception = fetch_pending_exception();
+                return true;
+            });
+        },
+        CallContext::AfterAnInterval{});
+    context.set_cache_database(follow_call_environment());
+    lock.release();
+    auto outcome = [&] {
+        try {
+            return std::forward<Compute>(compute)(context);
+        } catch (abi::__forced_unwind&) {
+            throw;  // the thread is being ended: the lock is not to be taken again
+        } catch (...) {
+            lock.restore();
+            throw;
+        }
     }();
+    lock.restore();
     if (signal_exception) {
         // Raised even if the computation got to its end: the interrupt is not lost.
         restore_pending_exception(std::move(signal_exception));
         throw_python_error();
     }
-    report_warnings(result.second);
-    return take(std::move(result.first));
+    report_warnings(context.warnings());
+    return take(std::move(outcome));
 }
 
 }  // namespace tavrin::bindings

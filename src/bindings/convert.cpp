@@ -80,6 +80,20 @@ std::vector<Item> sequence_items(PyObject* object, Convert convert) {
 
 std::uint64_t to_uint64(PyObject* object) {
     PyRef integer = PyLong_Check(object) ? PyRef::borrow(object) : checked(PyNumber_Index(object));
+    int overflow = 0;
+    const long long signed_value = PyLong_AsLongLongAndOverflow(integer.get(), &overflow);
+    if (signed_value == -1 && overflow == 0 && PyErr_Occurred()) {
+        throw_python_error();
+    }
+    if (overflow < 0 || (overflow == 0 && signed_value < 0)) {
+        PyRef text = checked(PyObject_Str(integer.get()));
+        const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
+        if (utf8 == nullptr) {
+            throw_python_error();
+        }
+        throw ArgumentValueError{std::string(utf8) +
+                                 " is negative: edge positions count from 0"};
+    }
     const unsigned long long value = PyLong_AsUnsignedLongLong(integer.get());
     if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
         throw_python_error();

@@ -28,7 +28,8 @@ const Contraction& to_contraction(PyObject* object);
 // Any sequence but a str, read item by item in iteration order; a str raises TypeError
 // "Can't extract `str` to `Vec`", a non-sequence "'{type}' object is not an instance of
 // 'Sequence'". Items are converted by to_edge, or to unsigned 64-bit integers through __index__
-// (TypeError for non-integers, OverflowError for negative or too large values).
+// (TypeError for non-integers, ArgumentValueError for negative values, OverflowError for values
+// of 2^64 and more).
 std::vector<Edge> to_edge_list(PyObject* object);
 std::vector<std::uint64_t> to_uint64_list(PyObject* object);
 // The doubled spins of a sequence of edges, read as to_edge_list reads it.

@@ -10,13 +10,30 @@
 
 namespace tavrin::bindings {
 
+// What every CreatedOnce shares: its lock, and whether the value is ready. A child made by
+// fork() while another thread was making a value (its lock held, the interpreter lock let go)
+// would wait for that thread for ever: in the child, the lock of every value not yet made is
+// made afresh, and the child makes the value itself.
+class CreatedOnceState {
+protected:
+    CreatedOnceState();
+    CreatedOnceState(const CreatedOnceState&) = delete;
+    CreatedOnceState& operator=(const CreatedOnceState&) = delete;
+
+    std::mutex mutex_;
+    std::atomic<bool> ready_{false};
+
+private:
+    static void renew_locks_in_child();
+};
+
 // The first caller makes the value; a caller arriving while it is being made waits with the
 // interpreter lock released (making it may run Python code that lets other threads in). A
 // failed attempt (make throws) leaves nothing behind and the next caller tries again. The
 // value lives for the rest of the process: Python objects kept here are never released. Call
 // with the interpreter lock held.
 template <class T>
-class CreatedOnce {
+class CreatedOnce : private CreatedOnceState {
 public:
     template <class Make>
     const T& get(Make&& make) {
@@ -37,9 +54,7 @@ public:
     }
 
 private:
-    std::mutex mutex_;
     std::optional<T> value_;
-    std::atomic<bool> ready_{false};
 };
 
 }  // namespace tavrin::bindings

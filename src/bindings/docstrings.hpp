@@ -59,7 +59,8 @@ inline constexpr const char* cache_database_path =
     "_cache_database_path()\n"
     "--\n"
     "\n"
-    "Return the path of the cache database as TAVRIN_CACHE_PATH names it now.\n";
+    "Return the path of the cache database a call would use now (as TAVRIN_CACHE_PATH names\n"
+    "it, a relative path resolved once per value of the variable).\n";
 
 // Spin
 

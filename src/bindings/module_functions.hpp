@@ -13,9 +13,17 @@ PyMethodDef& compute_conjugate_definition();
 PyMethodDef& fs_phase_for_spin_definition();
 PyMethodDef& clebsch_gordan_definition();
 PyMethodDef& wigner_6j_definition();
+PyMethodDef& wigner_3j_definition();
+PyMethodDef& wigner_9j_definition();
+PyMethodDef& memo_info_definition();
+PyMethodDef& clear_memos_definition();
+PyMethodDef& set_memo_bound_definition();
 
-// Private: _cache_database_path(), the database file the basis cache would use now, for the
-// cache tool (it must follow the library's own rules).
+// The record memo_info() returns, a named tuple, as the module's attribute MemoInfo.
+void add_memo_info_type(PyObject* module);
+
+// Private: _cache_database_path(), the database file the basis cache would use now (as a call
+// would resolve it), for the cache tool (it must follow the library's own rules).
 PyMethodDef& cache_database_path_definition();
 
 }  // namespace tavrin::bindings

@@ -14,7 +14,7 @@ namespace tavrin::bindings {
 namespace {
 
 PyObject* compute_conjugate_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                     PyObject* kwnames) noexcept {
+                                     PyObject* kwnames) {
     return guarded_object([&] {
         const auto [spec] =
             bind_fastcall_arguments<1>(args, nargs, kwnames, "compute_conjugate", {"spec"});
@@ -27,7 +27,7 @@ PyObject* compute_conjugate_function(PyObject*, PyObject* const* args, Py_ssize_
 }
 
 PyObject* fs_phase_for_spin_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                     PyObject* kwnames) noexcept {
+                                     PyObject* kwnames) {
     return guarded_object([&] {
         const auto [spin] =
             bind_fastcall_arguments<1>(args, nargs, kwnames, "fs_phase_for_spin", {"spin"});

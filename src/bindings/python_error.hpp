@@ -15,6 +15,12 @@ struct PythonErrorSet {};
 
 [[noreturn]] inline void throw_python_error() { throw PythonErrorSet{}; }
 
+// Thrown by a conversion for a value it refuses (a negative position, say): the boundary raises
+// ValueError with the message, which convert_argument first prefixes with the argument's name.
+struct ArgumentValueError {
+    std::string message;
+};
+
 // Takes over the new reference a C-API call returned; a null result means it failed.
 inline PyRef checked(PyObject* new_reference) {
     if (new_reference == nullptr) {

@@ -28,7 +28,7 @@ PyRef symbol_result(Tensor data, CGSpec spec) {
 }
 
 PyObject* compute_xsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                   PyObject* kwnames) noexcept {
+                                   PyObject* kwnames) {
     return guarded_object([&] {
         const auto [spec_a, spec_b, contraction, method] = bind_fastcall_arguments<4>(
             args, nargs, kwnames, "compute_xsymbol",
@@ -45,7 +45,7 @@ PyObject* compute_xsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t 
 }
 
 PyObject* compute_rsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                   PyObject* kwnames) noexcept {
+                                   PyObject* kwnames) {
     return guarded_object([&] {
         const auto [spec, permutation, method] = bind_fastcall_arguments<3>(
             args, nargs, kwnames, "compute_rsymbol", {"spec", "permutation", "method"}, 2);

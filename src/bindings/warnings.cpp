@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "bindings/python_error.hpp"
+#include "support/process_mutex.hpp"
 
 namespace tavrin::bindings {
 namespace {
@@ -26,7 +27,7 @@ public:
     }
 
 private:
-    std::mutex mutex_;
+    ProcessMutex mutex_;
     std::set<std::pair<std::string, std::string>> seen_;
 };
 

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -17,8 +19,13 @@ inline constexpr const char* kDefaultCacheFile = ".tavrin/cgbasis.db";
 // otherwise the default relative path.
 std::filesystem::path cache_path_for(const char* variable_value);
 
-// The database path for the process environment as it is now.
-std::filesystem::path current_cache_path();
+// The database for a value of TAVRIN_CACHE_PATH (nothing: unset), as cache_path_for gives it,
+// with a relative path made absolute against the current directory when the value is first
+// seen (or seen again after another value): a later chdir leaves the cache on the file it
+// used, until the value changes. An SQLite URI, or a path whose directory cannot be known,
+// stays as it is. The same value gives the same object.
+std::shared_ptr<const std::string> resolve_cache_database(
+    std::optional<std::string_view> variable_value);
 
 // Creates the directory that holds `database_path` and every missing ancestor. An existing
 // directory and a bare file name need nothing. The error is the operating system's own, for the

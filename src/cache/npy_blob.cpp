@@ -302,6 +302,28 @@ void little_endian_to_native(std::span<double> values) {
     }
 }
 
+std::expected<Shape, std::string> npy_blob_shape(std::span<const std::uint8_t> blob) {
+    BlobCursor cursor(blob);
+    const auto text = read_header_text(cursor);
+    if (!text) return std::unexpected(text.error());
+    auto fields = interpret_header(*text);
+    if (!fields) return std::unexpected(std::move(fields.error()));
+    if (!checked_element_count(fields->shape) || !shape_fits_tensor(fields->shape)) {
+        return std::unexpected(kCountOverflow);
+    }
+    const auto* descr = std::get_if<PyStr>(&fields->descr.value);
+    if (!descr || (descr->text != U"<f8" && descr->text != U">f8")) {
+        return std::unexpected("incorrect descriptor (" + to_py_literal(fields->descr) +
+                               ") for this type");
+    }
+    return std::move(fields->shape);
+}
+
+std::optional<std::uint64_t> npy_element_count(const Shape& shape) {
+    if (!shape_fits_tensor(shape)) return std::nullopt;
+    return checked_element_count(shape);
+}
+
 std::expected<Tensor, std::string> read_npy_blob(std::span<const std::uint8_t> blob) {
     BlobCursor cursor(blob);
     const auto text = read_header_text(cursor);

@@ -34,6 +34,15 @@ std::optional<std::uint64_t> npy_header_size(std::span<const std::uint8_t> prefi
 // headers of other writers, '>f8', Fortran order) is for read_npy_blob.
 std::optional<Shape> shape_of_own_npy_header(std::span<const std::uint8_t> header);
 
+// The shape a blob's header gives, after the checks read_npy_blob makes of the header (a blob
+// starting with a whole header is enough: the data are not looked at). Nothing is allocated
+// from the shape.
+std::expected<Shape, std::string> npy_blob_shape(std::span<const std::uint8_t> blob);
+
+// The element count of a stored shape, when a tensor can hold it: without overflow, and with
+// the lengths other than zero multiplying to less than 2^63 even where an axis is empty.
+std::optional<std::uint64_t> npy_element_count(const Shape& shape);
+
 // Element bytes in the blob's little-endian order turned into native doubles, in place.
 void little_endian_to_native(std::span<double> values);
 

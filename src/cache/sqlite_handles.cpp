@@ -1,6 +1,10 @@
 #include "cache/sqlite_handles.hpp"
 
+#include <chrono>
+#include <functional>
 #include <climits>
+#include <random>
+#include <thread>
 #include <utility>
 
 namespace tavrin {
@@ -27,7 +31,29 @@ SqliteResult bind_blob(sqlite3* connection, sqlite3_stmt* statement, int index,
     return {};
 }
 
+// SQLite's own busy handler sleeps up to 100 ms between attempts. Under steady writing from
+// other processes, whose transactions start again within microseconds of the last one, a
+// waiter that sleeps that long finds the lock taken at nearly every attempt and can starve
+// past the timeout while others store at full speed. Short sleeps of random length give every
+// waiter its turn.
+int wait_briefly(void*, int attempts) {
+    using Clock = std::chrono::steady_clock;
+    thread_local Clock::time_point started;
+    thread_local std::minstd_rand jitter(static_cast<std::minstd_rand::result_type>(
+        std::hash<std::thread::id>{}(std::this_thread::get_id())));
+    const Clock::time_point now = Clock::now();
+    if (attempts == 0) started = now;
+    if (now - started >= std::chrono::milliseconds(kBusyTimeoutMilliseconds)) return 0;
+    std::uniform_int_distribution<int> microseconds(50, attempts < 20 ? 200 : 1000);
+    std::this_thread::sleep_for(std::chrono::microseconds(microseconds(jitter)));
+    return 1;
+}
+
 }  // namespace
+
+void wait_for_busy_locks(sqlite3* connection, bool wait) {
+    sqlite3_busy_handler(connection, wait ? &wait_briefly : nullptr, nullptr);
+}
 
 SqliteFailure last_failure(sqlite3* connection) {
     return {sqlite3_errmsg(connection), sqlite3_extended_errcode(connection)};
@@ -45,9 +71,7 @@ std::expected<Connection, SqliteFailure> open_connection(const std::string& name
         if ((code & 0xFF) == SQLITE_CANTOPEN) failure.message += ": " + name;
         return std::unexpected(std::move(failure));
     }
-    if (sqlite3_busy_timeout(raw, kBusyTimeoutMilliseconds) != SQLITE_OK) {
-        return std::unexpected(last_failure(raw));
-    }
+    wait_for_busy_locks(raw, true);
     return connection;
 }
 

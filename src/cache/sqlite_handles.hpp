@@ -39,6 +39,10 @@ using SqliteResult = std::expected<void, SqliteFailure>;
 
 SqliteFailure last_failure(sqlite3* connection);
 
+// Makes the connection wait up to kBusyTimeoutMilliseconds for a lock another connection holds
+// (`wait` true), or fail at once (false).
+void wait_for_busy_locks(sqlite3* connection, bool wait);
+
 // Opens with the cache's flags (read-write and create, or read-only) and its busy timeout.
 std::expected<Connection, SqliteFailure> open_connection(const std::string& name, int flags);
 

@@ -1,9 +1,11 @@
-// What one call into the library carries down to the code that does the work: the warnings it
-// collects for the caller to report, and the caller's request to stop early.
+// What one call into the library carries down to the code that does the work: where its basis
+// cache lives, the warnings it collects for the caller to report, and the caller's request to
+// stop early.
 #pragma once
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,6 +41,14 @@ public:
     CallContext(const CallContext&) = delete;
     CallContext& operator=(const CallContext&) = delete;
 
+    // The basis cache's database for this call, worked out once where the call came in (from
+    // the caller's environment) and used for every cache operation, the in-process store's key
+    // and the warnings alike. Null: the default location.
+    const std::shared_ptr<const std::string>& cache_database() const { return cache_database_; }
+    void set_cache_database(std::shared_ptr<const std::string> database) {
+        cache_database_ = std::move(database);
+    }
+
     void warn(Warning warning) { warnings_.push_back(std::move(warning)); }
     const std::vector<Warning>& warnings() const { return warnings_; }
 
@@ -50,6 +60,7 @@ public:
 
 private:
     StopRequest stop_requested_;
+    std::shared_ptr<const std::string> cache_database_;
     std::chrono::steady_clock::time_point next_check_{};
     bool wait_first_ = false;
     bool stopped_ = false;

@@ -33,11 +33,14 @@
 namespace tavrin {
 namespace {
 
-// Created on first use and never destroyed, so it outlives every thread that may call in.
+// Never destroyed, so it outlives every thread that may call in; made with the library, so
+// that it is listed before its first use.
 CoefficientMemo& cg_memo() {
-    static CoefficientMemo* memo = new CoefficientMemo(kCgMemoCapacity);
+    static CoefficientMemo* const memo = new CoefficientMemo(
+        kClebschGordanMemoName, kClebschGordanMemoBytesVariable, kDefaultClebschGordanMemoBytes);
     return *memo;
 }
+[[maybe_unused]] const bool made_at_start = (cg_memo(), true);
 
 bool fails_selection_rules(std::int64_t two_j1, std::int64_t two_m1, std::int64_t two_j2,
                            std::int64_t two_m2, std::int64_t two_j, std::int64_t two_m) {
@@ -132,7 +135,7 @@ double clebsch_gordan(std::int32_t two_j1, std::int32_t two_m1, std::int32_t two
     CoefficientMemo& memo = cg_memo();
     if (const auto known = memo.find(key)) return *known;
     const double value = compute(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
-    memo.insert(key, value);
+    memo.insert(key, value, 0);
     return value;
 }
 
@@ -151,5 +154,7 @@ double clebsch_gordan_correctly_rounded(std::int32_t two_j1, std::int32_t two_m1
 std::size_t cg_memo_size() {
     return cg_memo().size();
 }
+
+ProcessStore& clebsch_gordan_memo() { return cg_memo(); }
 
 }  // namespace tavrin

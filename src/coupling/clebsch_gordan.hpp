@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "support/process_store.hpp"
+
 namespace tavrin {
 
 // Coefficients whose largest factorial argument, j1 + j2 + J + 1, is at most this value are
@@ -26,12 +28,16 @@ double clebsch_gordan_correctly_rounded(std::int32_t two_j1, std::int32_t two_m1
                                         std::int32_t two_j2, std::int32_t two_m2,
                                         std::int32_t two_j, std::int32_t two_m);
 
-// The number of coefficients memoised so far.
-std::size_t cg_memo_size();
+// The memo of coefficients, one of the process-wide stores: at most its bound in bytes, the
+// least recently used coefficient out first (computed again, to the same bits, when asked for
+// again).
+inline constexpr const char* kClebschGordanMemoName = "clebsch_gordan";
+inline constexpr const char* kClebschGordanMemoBytesVariable = "TAVRIN_CLEBSCH_GORDAN_BYTES";
+inline constexpr std::uint64_t kDefaultClebschGordanMemoBytes = std::uint64_t{256} << 20;
+ProcessStore& clebsch_gordan_memo();
 
-// The memo keeps at most this many coefficients (about 256 MiB); later ones are computed again
-// whenever they are asked for, with the same values.
-inline constexpr std::size_t kCgMemoCapacity = std::size_t{1} << 22;
+// The number of coefficients memoised now.
+std::size_t cg_memo_size();
 
 // Racah's formula in double precision with its fixed order of operations, without memo,
 // selection rules or the exact fallback. Meaningful only while j1 + j2 + J + 1 stays small.

@@ -8,8 +8,12 @@
 // CG^2 = A N^2 / (B G^2) is an exact rational. Its square root is taken as an integer square
 // root of the scaled quotient, which gives the truncated root together with the knowledge
 // whether the root is exact, enough to round once to the nearest double.
+//
+// The fixed-width evaluation writes the same value as sqrt(prod p^e) * N' with the factorials
+// as prime exponents and N' the alternating sum divided by its terms' common prime factors.
 #include "coupling/clebsch_gordan_exact.hpp"
 #include "coupling/exact_rounding.hpp"
+#include "coupling/prime_sum.hpp"
 
 #include <gmp.h>
 
@@ -60,6 +64,12 @@ RacahIntegers racah_integers(std::int64_t two_j1, std::int64_t two_m1, std::int6
     return r;
 }
 
+// The phase of the 3j symbol, (-1)^(j1 - j2 + M); +1 for the coefficient.
+int phase(std::int64_t two_j1, std::int64_t two_j2, std::int64_t two_m, CgValue value) {
+    if (value == CgValue::coefficient) return 1;
+    return (two_j1 - two_j2 + two_m) / 2 % 2 == 0 ? 1 : -1;
+}
+
 // Some magnetic number lies outside [-j, j]: a factorial of a negative number vanishes.
 bool magnetic_out_of_range(const RacahIntegers& r) {
     return r.t1 < 0 || r.t2 < 0 || r.j_plus_m < 0 || r.j_minus_m < 0 || r.j1_plus_m1 < 0 ||
@@ -67,6 +77,7 @@ bool magnetic_out_of_range(const RacahIntegers& r) {
 }
 
 unsigned long as_ulong(std::int64_t n) { return static_cast<unsigned long>(n); }
+std::uint64_t as_u64(std::int64_t n) { return static_cast<std::uint64_t>(n); }
 
 void multiply_by_factorial(BigInt& product, std::int64_t n) {
     BigInt factorial;
@@ -111,30 +122,82 @@ void alternating_sum(const RacahIntegers& r, BigInt& sum, BigInt& common) {
     }
 }
 
-// A = (2J+1) and the nine factorials under the square root's numerator.
-void prefactor_numerator(const RacahIntegers& r, BigInt& a) {
-    mpz_set_ui(a.get(), as_ulong(r.two_j_plus_one));
+// A = (2J+1) (or 1) and the nine factorials under the square root's numerator.
+void prefactor_numerator(const RacahIntegers& r, CgValue value, BigInt& a) {
+    mpz_set_ui(a.get(), value == CgValue::coefficient ? as_ulong(r.two_j_plus_one) : 1);
     for (std::int64_t n : {r.t0, r.j1_j2_sum, r.j2_j1_sum, r.j_plus_m, r.j_minus_m, r.t1,
                            r.j1_plus_m1, r.j2_minus_m2, r.t2}) {
         multiply_by_factorial(a, n);
     }
 }
 
+// The exponents of A / B.
+void add_prefactor(const RacahIntegers& r, CgValue value, std::size_t count, PrimeExponents& e) {
+    if (value == CgValue::coefficient) add_integer(e, r.two_j_plus_one, 1, count);
+    for (std::int64_t n : {r.t0, r.j1_j2_sum, r.j2_j1_sum, r.j_plus_m, r.j_minus_m, r.t1,
+                           r.j1_plus_m1, r.j2_minus_m2, r.t2}) {
+        add_factorial(e, n, 1, count);
+    }
+    add_factorial(e, r.all_plus_one, -1, count);
+}
+
 }  // namespace
 
+std::optional<double> clebsch_gordan_fixed_width(std::int32_t two_j1, std::int32_t two_m1,
+                                                 std::int32_t two_j2, std::int32_t two_m2,
+                                                 std::int32_t two_j, std::int32_t two_m,
+                                                 CgValue value) {
+    const RacahIntegers r = racah_integers(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
+    if (magnetic_out_of_range(r) || r.k_min > r.k_max) return 0.0;
+    // Every factorial of the formula is at most (j1 + j2 + J + 1)!.
+    if (r.all_plus_one > kFactorialTableLimit) return std::nullopt;
+    const std::size_t count = exponent_count(r.all_plus_one);
+    PrimeSum sum;
+    const bool fits = alternating_prime_sum(
+        r.k_min, r.k_max, count,
+        [&](std::int64_t k, PrimeExponents& e) {
+            for (std::int64_t n : {k, r.t0 - k, r.t1 - k, r.t2 - k, k + r.p1, k + r.p2}) {
+                add_factorial(e, n, -1, count);
+            }
+        },
+        [&](std::int64_t k) {  // factors below 401: products of three fit 64 bits
+            return TermRatio{as_u64(r.t0 - k) * as_u64(r.t1 - k) * as_u64(r.t2 - k),
+                             as_u64(k + 1) * as_u64(k + 1 + r.p1) * as_u64(k + 1 + r.p2)};
+        },
+        sum);
+    if (!fits) return std::nullopt;
+    if (sum.sign == 0) return 0.0;
+    PrimeExponents e{};
+    add_prefactor(r, value, count, e);
+    for (std::size_t i = 0; i < count; ++i) e[i] += 2 * sum.common[i];
+    return round_prime_root(sum.sign * phase(two_j1, two_j2, two_m, value), sum.magnitude, e,
+                            count);
+}
+
 double clebsch_gordan_exact(std::int32_t two_j1, std::int32_t two_m1, std::int32_t two_j2,
-                            std::int32_t two_m2, std::int32_t two_j, std::int32_t two_m) {
+                            std::int32_t two_m2, std::int32_t two_j, std::int32_t two_m,
+                            CgValue value) {
+    if (const auto fixed = clebsch_gordan_fixed_width(two_j1, two_m1, two_j2, two_m2, two_j,
+                                                      two_m, value)) {
+        return *fixed;
+    }
+    return clebsch_gordan_gmp(two_j1, two_m1, two_j2, two_m2, two_j, two_m, value);
+}
+
+double clebsch_gordan_gmp(std::int32_t two_j1, std::int32_t two_m1, std::int32_t two_j2,
+                          std::int32_t two_m2, std::int32_t two_j, std::int32_t two_m,
+                          CgValue value) {
     const RacahIntegers r = racah_integers(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
     if (magnetic_out_of_range(r) || r.k_min > r.k_max) return 0.0;
 
     BigInt sum;
     BigInt common;
     alternating_sum(r, sum, common);
-    const int sign = mpz_sgn(sum.get());
+    const int sign = mpz_sgn(sum.get()) * phase(two_j1, two_j2, two_m, value);
     if (sign == 0) return 0.0;
 
     BigInt numerator;  // A N^2
-    prefactor_numerator(r, numerator);
+    prefactor_numerator(r, value, numerator);
     mpz_mul(sum.get(), sum.get(), sum.get());
     mpz_mul(numerator.get(), numerator.get(), sum.get());
     BigInt denominator;  // B G^2

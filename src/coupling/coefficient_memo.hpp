@@ -1,21 +1,23 @@
-// A process-wide memo of coefficients keyed by six doubled quantum numbers in argument order.
+// A process-wide memo of coefficients keyed by their doubled quantum numbers in argument order
+// (six, or nine for the 9j symbol).
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
-#include <mutex>
-#include <optional>
-#include <unordered_map>
+
+#include "support/process_store.hpp"
 
 namespace tavrin {
 
-using CoefficientKey = std::array<std::int32_t, 6>;
+template <std::size_t N>
+using CoefficientKeyOf = std::array<std::int32_t, N>;
+using CoefficientKey = CoefficientKeyOf<6>;
 
 struct CoefficientKeyHash {
-    std::size_t operator()(const CoefficientKey& key) const noexcept {
-        std::uint64_t h = 0xcbf29ce484222325ULL;  // FNV-1a over the six values
+    template <std::size_t N>
+    std::size_t operator()(const CoefficientKeyOf<N>& key) const noexcept {
+        std::uint64_t h = 0xcbf29ce484222325ULL;  // FNV-1a over the values
         for (std::int32_t v : key) {
             h ^= static_cast<std::uint32_t>(v);
             h *= 0x100000001b3ULL;
@@ -24,32 +26,12 @@ struct CoefficientKeyHash {
     }
 };
 
-// One lock, held only for a lookup or an insertion, never while a value is computed. Inserting
-// past `capacity` entries is skipped (the value is then computed again when asked for again).
-class CoefficientMemo {
-public:
-    explicit CoefficientMemo(std::size_t capacity = std::numeric_limits<std::size_t>::max())
-        : capacity_(capacity) {}
+// Its lock is held only for a lookup or an insertion, never while a value is computed. A value
+// that had to leave is computed again when asked for again, to the same bits.
+template <std::size_t N>
+using BasicCoefficientMemo = BoundedStore<CoefficientKeyOf<N>, double, CoefficientKeyHash>;
 
-    std::optional<double> find(const CoefficientKey& key) {
-        const std::lock_guard guard(lock_);
-        if (auto it = values_.find(key); it != values_.end()) return it->second;
-        return std::nullopt;
-    }
-    // A value computed by another thread meanwhile is replaced by this one, which is identical.
-    void insert(const CoefficientKey& key, double value) {
-        const std::lock_guard guard(lock_);
-        if (values_.size() < capacity_) values_.insert_or_assign(key, value);
-    }
-    std::size_t size() {
-        const std::lock_guard guard(lock_);
-        return values_.size();
-    }
-
-private:
-    std::mutex lock_;
-    std::unordered_map<CoefficientKey, double, CoefficientKeyHash> values_;
-    std::size_t capacity_;
-};
+using CoefficientMemo = BasicCoefficientMemo<6>;
+using NineJMemo = BasicCoefficientMemo<9>;
 
 }  // namespace tavrin

@@ -1,4 +1,4 @@
-// Exact integers (GMP) and the one rounding step shared by the exactly evaluated coefficients.
+// Exact integers and rationals (GMP) and the one rounding step shared by the exactly evaluated coefficients.
 #pragma once
 
 #include <gmp.h>
@@ -20,6 +20,20 @@ public:
 
 private:
     mpz_t value_;
+};
+
+// An owned GMP rational, initialised to zero.
+class BigRational {
+public:
+    BigRational() { mpq_init(value_); }
+    ~BigRational() { mpq_clear(value_); }
+    BigRational(const BigRational&) = delete;
+    BigRational& operator=(const BigRational&) = delete;
+    mpq_ptr get() { return value_; }
+    mpq_srcptr get() const { return value_; }
+
+private:
+    mpq_t value_;
 };
 
 // The nearest double (ties to even) to sqrt(numerator / denominator) for positive integers

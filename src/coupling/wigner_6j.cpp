@@ -21,18 +21,6 @@
 namespace tavrin {
 namespace {
 
-class BigRational {
-public:
-    BigRational() { mpq_init(value_); }
-    ~BigRational() { mpq_clear(value_); }
-    BigRational(const BigRational&) = delete;
-    BigRational& operator=(const BigRational&) = delete;
-    mpq_ptr get() { return value_; }
-
-private:
-    mpq_t value_;
-};
-
 unsigned long as_ulong(std::int64_t n) { return static_cast<unsigned long>(n); }
 
 void multiply_by_factorial(mpz_ptr product, std::int64_t n) {
@@ -41,12 +29,75 @@ void multiply_by_factorial(mpz_ptr product, std::int64_t n) {
     mpz_mul(product, product, factorial.get());
 }
 
+// Never destroyed, so it outlives every thread that may call in; made with the library, so
+// that it is listed before its first use.
+CoefficientMemo& six_j_memo() {
+    static CoefficientMemo* const memo =
+        new CoefficientMemo(kSixJMemoName, kSixJMemoBytesVariable, kDefaultSixJMemoBytes);
+    return *memo;
+}
+[[maybe_unused]] const bool made_at_start = (six_j_memo(), true);
+
+}  // namespace
+
+std::int64_t RacahSumBounds::first() const { return *std::max_element(alpha.begin(), alpha.end()); }
+std::int64_t RacahSumBounds::last() const { return *std::min_element(beta.begin(), beta.end()); }
+std::int64_t RacahSumBounds::largest_factorial() const {
+    // (t + 1)! and (beta_k - t)! at the ends of the range; the (t - alpha_i)! are smaller.
+    return std::max(last() + 1, *std::max_element(beta.begin(), beta.end()) - first());
+}
+
+RacahSumBounds racah_sum_bounds(std::int64_t j1, std::int64_t j2, std::int64_t j3,
+                                std::int64_t j4, std::int64_t j5, std::int64_t j6) {
+    // Every sum below is a sum of doubled spins of one triad or two opposite pairs, hence even.
+    return {{(j1 + j2 + j3) / 2, (j1 + j5 + j6) / 2, (j4 + j2 + j6) / 2, (j4 + j5 + j3) / 2},
+            {(j1 + j2 + j4 + j5) / 2, (j2 + j3 + j5 + j6) / 2, (j3 + j1 + j6 + j4) / 2}};
+}
+
+void add_triad_delta_squared(PrimeExponents& e, std::int64_t a, std::int64_t b, std::int64_t c,
+                             std::int32_t sign, std::size_t count) {
+    // The doubled sums a + b - c etc. are even: halve after forming them.
+    add_factorial(e, (a + b - c) / 2, sign, count);
+    add_factorial(e, (a - b + c) / 2, sign, count);
+    add_factorial(e, (-a + b + c) / 2, sign, count);
+    add_factorial(e, (a + b + c) / 2 + 1, -sign, count);
+}
+
+bool racah_prime_sum(const RacahSumBounds& bounds, std::size_t count, PrimeSum& out) {
+    return alternating_prime_sum(
+        bounds.first(), bounds.last(), count,
+        [&](std::int64_t t, PrimeExponents& e) {
+            add_factorial(e, t + 1, 1, count);
+            for (std::int64_t a : bounds.alpha) add_factorial(e, t - a, -1, count);
+            for (std::int64_t b : bounds.beta) add_factorial(e, b - t, -1, count);
+        },
+        [&](std::int64_t t) {  // factors below 401: products of four fit 64 bits
+            TermRatio r{static_cast<std::uint64_t>(t + 2), 1};
+            for (std::int64_t b : bounds.beta) r.numerator *= static_cast<std::uint64_t>(b - t);
+            for (std::int64_t a : bounds.alpha) {
+                r.denominator *= static_cast<std::uint64_t>(t + 1 - a);
+            }
+            return r;
+        },
+        out);
+}
+
+void triad_delta_squared(std::int64_t a, std::int64_t b, std::int64_t c, mpq_ptr out) {
+    mpz_set_ui(mpq_numref(out), 1);
+    multiply_by_factorial(mpq_numref(out), (a + b - c) / 2);
+    multiply_by_factorial(mpq_numref(out), (a - b + c) / 2);
+    multiply_by_factorial(mpq_numref(out), (-a + b + c) / 2);
+    mpz_fac_ui(mpq_denref(out), as_ulong((a + b + c) / 2 + 1));
+    mpq_canonicalize(out);
+}
+
 // S as an exact rational. Consecutive terms differ by the factor
 // -(t+2) prod_k (beta_k - t) / prod_i (t + 1 - alpha_i).
-void racah_sum(const std::array<std::int64_t, 4>& alpha, const std::array<std::int64_t, 3>& beta,
-               mpq_ptr sum) {
-    const std::int64_t t_min = *std::max_element(alpha.begin(), alpha.end());
-    const std::int64_t t_max = *std::min_element(beta.begin(), beta.end());
+void racah_sum(const RacahSumBounds& bounds, mpq_ptr sum) {
+    const auto& alpha = bounds.alpha;
+    const auto& beta = bounds.beta;
+    const std::int64_t t_min = bounds.first();
+    const std::int64_t t_max = bounds.last();
     BigRational term;
     BigInt denominator;
     mpz_fac_ui(mpq_numref(term.get()), as_ulong(t_min + 1));
@@ -70,47 +121,51 @@ void racah_sum(const std::array<std::int64_t, 4>& alpha, const std::array<std::i
     }
 }
 
-// Created on first use and never destroyed, so it outlives every thread that may call in.
-CoefficientMemo& six_j_memo() {
-    static CoefficientMemo* memo = new CoefficientMemo(kSixJMemoCapacity);
-    return *memo;
-}
-
-}  // namespace
-
 bool six_j_triads_hold(std::int64_t two_j1, std::int64_t two_j2, std::int64_t two_j3,
                        std::int64_t two_j4, std::int64_t two_j5, std::int64_t two_j6) {
     return couples(two_j1, two_j2, two_j3) && couples(two_j1, two_j5, two_j6) &&
            couples(two_j4, two_j2, two_j6) && couples(two_j4, two_j5, two_j3);
 }
 
+std::optional<double> wigner_6j_fixed_width(std::int32_t two_j1, std::int32_t two_j2,
+                                            std::int32_t two_j3, std::int32_t two_j4,
+                                            std::int32_t two_j5, std::int32_t two_j6) {
+    const RacahSumBounds bounds = racah_sum_bounds(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6);
+    const std::int64_t largest = bounds.largest_factorial();
+    if (largest > kFactorialTableLimit) return std::nullopt;
+    const std::size_t count = exponent_count(largest);
+    PrimeSum sum;
+    if (!racah_prime_sum(bounds, count, sum)) return std::nullopt;
+    if (sum.sign == 0) return 0.0;
+    PrimeExponents e{};
+    const std::int64_t j1 = two_j1, j2 = two_j2, j3 = two_j3, j4 = two_j4, j5 = two_j5,
+                       j6 = two_j6;
+    add_triad_delta_squared(e, j1, j2, j3, 1, count);
+    add_triad_delta_squared(e, j1, j5, j6, 1, count);
+    add_triad_delta_squared(e, j4, j2, j6, 1, count);
+    add_triad_delta_squared(e, j4, j5, j3, 1, count);
+    for (std::size_t i = 0; i < count; ++i) e[i] += 2 * sum.common[i];
+    return round_prime_root(sum.sign, sum.magnitude, e, count);
+}
+
 namespace {
 
-// The square of the 6j symbol as numerator / denominator, and its sign (0 when it vanishes or a
-// triad fails).
+// The square of a 6j symbol whose triads hold as numerator / denominator, and its sign (0 when
+// it vanishes).
 int six_j_square(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
                  std::int32_t two_j4, std::int32_t two_j5, std::int32_t two_j6,
                  mpz_ptr numerator, mpz_ptr denominator) {
-    if (!six_j_triads_hold(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6)) return 0;
-    // Every sum below is a sum of doubled spins of one triad or two opposite pairs, hence even.
-    const std::int64_t j1 = two_j1, j2 = two_j2, j3 = two_j3, j4 = two_j4, j5 = two_j5,
-                       j6 = two_j6;
-    const std::array<std::int64_t, 4> alpha{(j1 + j2 + j3) / 2, (j1 + j5 + j6) / 2,
-                                            (j4 + j2 + j6) / 2, (j4 + j5 + j3) / 2};
-    const std::array<std::int64_t, 3> beta{(j1 + j2 + j4 + j5) / 2, (j2 + j3 + j5 + j6) / 2,
-                                           (j3 + j1 + j6 + j4) / 2};
     BigRational sum;
-    racah_sum(alpha, beta, sum.get());
+    racah_sum(racah_sum_bounds(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6), sum.get());
     const int sign = mpq_sgn(sum.get());
     if (sign == 0) return 0;
-
+    const std::int64_t j1 = two_j1, j2 = two_j2, j3 = two_j3, j4 = two_j4, j5 = two_j5,
+                       j6 = two_j6;
     mpz_set_ui(numerator, 1);
     mpz_set_ui(denominator, 1);
-    const std::array<std::array<std::int64_t, 3>, 4> triads{
-        {{j1, j2, j3}, {j1, j5, j6}, {j4, j2, j6}, {j4, j5, j3}}};
-    for (const auto& triad : triads) {
+    for (const auto& [a, b, c] : {std::array{j1, j2, j3}, std::array{j1, j5, j6},
+                                  std::array{j4, j2, j6}, std::array{j4, j5, j3}}) {
         // The doubled sums a + b - c etc. are even: halve after forming them.
-        const std::int64_t a = triad[0], b = triad[1], c = triad[2];
         multiply_by_factorial(numerator, (a + b - c) / 2);
         multiply_by_factorial(numerator, (a - b + c) / 2);
         multiply_by_factorial(numerator, (-a + b + c) / 2);
@@ -126,8 +181,8 @@ int six_j_square(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
 
 }  // namespace
 
-double wigner_6j_exact(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
-                       std::int32_t two_j4, std::int32_t two_j5, std::int32_t two_j6) {
+double wigner_6j_gmp(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
+                     std::int32_t two_j4, std::int32_t two_j5, std::int32_t two_j6) {
     BigInt numerator;
     BigInt denominator;
     const int sign = six_j_square(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6,
@@ -141,15 +196,28 @@ DoubleDouble scaled_wigner_6j_exact(std::uint64_t scale, std::int32_t two_j1,
                                     std::int32_t two_j2, std::int32_t two_j3,
                                     std::int32_t two_j4, std::int32_t two_j5,
                                     std::int32_t two_j6) {
+    if (scale == 0 || !six_j_triads_hold(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6)) {
+        return {};
+    }
     BigInt numerator;
     BigInt denominator;
     const int sign = six_j_square(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6,
                                   numerator.get(), denominator.get());
-    if (sign == 0 || scale == 0) return {};
+    if (sign == 0) return {};
     mpz_mul_ui(numerator.get(), numerator.get(), static_cast<unsigned long>(scale));
     const DoubleDouble magnitude =
         double_double_sqrt_of_quotient(numerator.get(), denominator.get());
     return sign < 0 ? negated(magnitude) : magnitude;
+}
+
+double wigner_6j_exact(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
+                       std::int32_t two_j4, std::int32_t two_j5, std::int32_t two_j6) {
+    if (!six_j_triads_hold(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6)) return 0.0;
+    if (const auto fixed =
+            wigner_6j_fixed_width(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6)) {
+        return *fixed;
+    }
+    return wigner_6j_gmp(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6);
 }
 
 double wigner_6j(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
@@ -159,8 +227,10 @@ double wigner_6j(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
     CoefficientMemo& memo = six_j_memo();
     if (const auto known = memo.find(key)) return *known;
     const double value = wigner_6j_exact(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6);
-    memo.insert(key, value);
+    memo.insert(key, value, 0);
     return value;
 }
+
+ProcessStore& six_j_memo_store() { return six_j_memo(); }
 
 }  // namespace tavrin

@@ -29,6 +29,11 @@ void add_functions(PyObject* module) {
     add_function(module, compute_conjugate_definition());
     add_function(module, clebsch_gordan_definition());
     add_function(module, wigner_6j_definition());
+    add_function(module, wigner_3j_definition());
+    add_function(module, wigner_9j_definition());
+    add_function(module, memo_info_definition());
+    add_function(module, clear_memos_definition());
+    add_function(module, set_memo_bound_definition());
 }
 
 // Not in __all__.
@@ -36,6 +41,7 @@ void add_private_members(PyObject* module) {
     checked_status(PyModule_AddStringConstant(module, "__version__", TAVRIN_VERSION));
     add_private_function(module, reconstruct_definition());
     add_private_function(module, cache_database_path_definition());
+    add_memo_info_type(module);
 }
 
 // Stops at the first failure; the import then fails with its exception.

@@ -13,16 +13,17 @@ namespace {
 
 std::uint64_t dimension(std::int32_t two_j) { return static_cast<std::uint64_t>(two_j) + 1; }
 
-// The two halves of the memoised exchange coefficients, under the same keys. Created on first
-// use and never destroyed, so they outlive every thread that may call in.
-CoefficientMemo& exchange_memo_high() {
-    static CoefficientMemo* memo = new CoefficientMemo(kSixJMemoCapacity);
+// The exchange coefficients computed so far, one of the process-wide stores. Never destroyed,
+// so it outlives every thread that may call in; made with the library, so that it is listed
+// before its first use.
+using ExchangeMemo = BoundedStore<CoefficientKey, DoubleDouble, CoefficientKeyHash>;
+ExchangeMemo& exchange_memo() {
+    static ExchangeMemo* const memo =
+        new ExchangeMemo("exchange_coefficients", "TAVRIN_EXCHANGE_COEFFICIENTS_BYTES",
+                         std::uint64_t{64} << 20);
     return *memo;
 }
-CoefficientMemo& exchange_memo_low() {
-    static CoefficientMemo* memo = new CoefficientMemo(kSixJMemoCapacity);
-    return *memo;
-}
+[[maybe_unused]] const bool made_at_start = (exchange_memo(), true);
 
 DoubleDouble sqrt_of_quotient(std::uint64_t numerator, std::uint64_t denominator) {
     BigInt top;
@@ -43,16 +44,12 @@ DoubleDouble exchange_coefficient(std::int32_t a, std::int32_t b, std::int32_t c
                                   std::int32_t big_k, std::int32_t e, std::int32_t e_new) {
     if (!six_j_triads_hold(a, b, e, big_k, c, e_new)) return {};
     const CoefficientKey key{a, b, c, big_k, e, e_new};
-    const auto high = exchange_memo_high().find(key);
-    const auto low = high ? exchange_memo_low().find(key) : std::nullopt;
-    if (high && low) return {*high, *low};
+    ExchangeMemo& memo = exchange_memo();
+    if (const auto known = memo.find(key)) return *known;
     DoubleDouble value =
         scaled_wigner_6j_exact(dimension(e) * dimension(e_new), a, b, e, big_k, c, e_new);
     if (sign_of_half(std::int64_t{b} + c + e + e_new) < 0) value = negated(value);
-    // The low half first: a reader that finds the high half finds the low one too, or computes
-    // both again.
-    exchange_memo_low().insert(key, value.low);
-    exchange_memo_high().insert(key, value.high);
+    memo.insert(key, value, 0);
     return value;
 }
 

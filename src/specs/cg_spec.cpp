@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "coupling/om_configurations.hpp"
+#include "support/process_store.hpp"
 
 namespace tavrin {
 
@@ -81,6 +82,12 @@ std::vector<std::vector<std::int32_t>> CGSpec::configurations() const {
         configs.emplace_back(entries.begin(), entries.end());
     }
     return configs;
+}
+
+std::size_t CGSpec::heap_bytes() const {
+    return heap_block_bytes(2 * sizeof(void*) + sizeof(Parts)) +
+           heap_block_bytes(parts_->edges.capacity() * sizeof(Edge)) +
+           heap_block_bytes(parts_->om_flat.capacity() * sizeof(std::int32_t));
 }
 
 }  // namespace tavrin

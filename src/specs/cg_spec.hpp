@@ -45,6 +45,9 @@ public:
         return {parts_->om_flat.data() + a * len, len};
     }
 
+    // The memory the parts take on the heap (shared by every copy).
+    std::size_t heap_bytes() const;
+
     // Copies share the parts; with no move declared, a move is a copy.
     CGSpec(const CGSpec&) = default;
     CGSpec& operator=(const CGSpec&) = default;

@@ -26,40 +26,39 @@ struct FixedIndex {
 };
 
 // Calls visit(indices) for every index tuple of the legs (index i of a leg of doubled spin s
-// stands for 2m = 2i - s) with sum of sign * 2m equal to 0, in lexicographic order.
+// stands for 2m = 2i - s) with sum of sign * 2m equal to 0, in lexicographic order, until visit
+// returns false. Returns false when the walk was stopped so.
 class ConservingTuples {
 public:
     ConservingTuples(std::vector<Leg> legs, std::optional<FixedIndex> fixed);
 
     template <class Visit>
-    void for_each(Visit&& visit) {
+    bool for_each(Visit&& visit) {
         if (legs_.empty()) {
-            visit(std::span<const std::uint32_t>(indices_));
-            return;
+            return visit(std::span<const std::uint32_t>(indices_));
         }
-        descend(0, 0, visit);
+        return descend(0, 0, visit);
     }
 
 private:
     std::pair<std::uint32_t, std::uint32_t> index_range(std::size_t leg) const;
 
     template <class Visit>
-    void descend(std::size_t leg, std::int64_t charge, Visit& visit) {
+    bool descend(std::size_t leg, std::int64_t charge, Visit& visit) {
         const Leg& l = legs_[leg];
         if (leg + 1 == legs_.size()) {
             // The last leg's index is determined by the charge of the others.
             const std::int64_t twice_index = l.twice_spin - l.sign * charge;
             if (twice_index < 0 || twice_index % 2 != 0) {
-                return;
+                return true;
             }
             const auto i = static_cast<std::uint32_t>(twice_index / 2);
             const auto [low, high] = index_range(leg);
             if (i < low || i > high) {
-                return;
+                return true;
             }
             indices_[leg] = i;
-            visit(std::span<const std::uint32_t>(indices_));
-            return;
+            return visit(std::span<const std::uint32_t>(indices_));
         }
         const auto [low, high] = index_range(leg);
         for (std::uint32_t i = low; i <= high; ++i) {
@@ -69,8 +68,11 @@ private:
                 continue;
             }
             indices_[leg] = i;
-            descend(leg + 1, next, visit);
+            if (!descend(leg + 1, next, visit)) {
+                return false;
+            }
         }
+        return true;
     }
 
     std::vector<Leg> legs_;

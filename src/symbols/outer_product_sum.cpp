@@ -99,11 +99,6 @@ OuterProductSum::OuterProductSum(std::size_t rows, std::size_t columns, double* 
     right_->reserve(first_terms * gathered_columns_);
 }
 
-void OuterProductSum::retarget(double* out) {
-    flush();
-    out_ = out;
-}
-
 void OuterProductSum::add(double scale, const double* left, const double* right) {
     const std::size_t left_at = left_->size();
     left_->resize(left_at + gathered_rows_, 0.0);  // the padding stays zero

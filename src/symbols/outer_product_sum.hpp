@@ -24,8 +24,6 @@ public:
     OuterProductSum& operator=(const OuterProductSum&) = delete;
     ~OuterProductSum() = default;
 
-    // Points the sum at another output of the same shape; pending terms go to the old one.
-    void retarget(double* out);
     void add(double scale, const double* left, const double* right);
     // Adds the pending terms to the output. Also done when the chunk is full.
     void flush();

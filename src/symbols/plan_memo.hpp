@@ -6,14 +6,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <list>
 #include <memory>
-#include <mutex>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "specs/cg_spec.hpp"
+#include "support/process_store.hpp"
 
 namespace tavrin {
 
@@ -38,62 +36,6 @@ struct PlanKeyHash {
     }
 };
 
-// One lock, held only for a lookup or an insertion, never while a plan is made. Bounded in
-// bytes, the least recently used plan out first; a plan above an eighth of the bound is not
-// kept.
-template <class Plan>
-class PlanMemo {
-public:
-    explicit PlanMemo(std::size_t capacity_bytes) : capacity_(capacity_bytes) {}
-    PlanMemo(const PlanMemo&) = delete;
-    PlanMemo& operator=(const PlanMemo&) = delete;
-
-    std::shared_ptr<const Plan> find(const PlanKey& key) {
-        const std::lock_guard guard(lock_);
-        const auto found = index_.find(key);
-        if (found == index_.end()) return nullptr;
-        recency_.splice(recency_.begin(), recency_, found->second);
-        return found->second->plan;
-    }
-
-    // A plan made by another thread meanwhile stays; this one, identical, is dropped.
-    void insert(const PlanKey& key, std::shared_ptr<const Plan> plan, std::size_t bytes) {
-        bytes += 2 * key.size() * sizeof(std::int64_t) + kEntryOverhead;
-        if (bytes > capacity_ / 8) return;
-        const std::lock_guard guard(lock_);
-        if (index_.contains(key)) return;
-        while (held_ + bytes > capacity_ && !recency_.empty()) {
-            held_ -= recency_.back().bytes;
-            index_.erase(recency_.back().key);
-            recency_.pop_back();
-        }
-        recency_.push_front(Entry{key, std::move(plan), bytes});
-        index_.emplace(key, recency_.begin());
-        held_ += bytes;
-    }
-
-    std::size_t size() {
-        const std::lock_guard guard(lock_);
-        return index_.size();
-    }
-
-private:
-    static constexpr std::size_t kEntryOverhead = 128;
-    struct Entry {
-        PlanKey key;
-        std::shared_ptr<const Plan> plan;
-        std::size_t bytes;
-    };
-    std::mutex lock_;
-    std::size_t capacity_;
-    std::size_t held_ = 0;
-    std::list<Entry> recency_;  // most recently used first
-    std::unordered_map<PlanKey, typename std::list<Entry>::iterator, PlanKeyHash> index_;
-};
-
-// The bound of each kind of plan memo.
-inline constexpr std::size_t kPlanMemoBytes = std::size_t{64} << 20;
-
 // What a repeated symbol needs besides its bases: the CGSpec it derives (C, or the
 // permuted one) and the plan of its sum.
 template <class Blocks>
@@ -102,12 +44,25 @@ struct SymbolPlan {
     std::shared_ptr<const Blocks> blocks;
 };
 
-// The process's memo of one kind of symbol plan. Never destroyed: threads may still use it
-// while the process ends.
+// The bytes a plan costs besides its store entry: its key's, the plan's and its spec's.
 template <class Blocks>
-PlanMemo<SymbolPlan<Blocks>>& symbol_plans() {
-    static auto* const memo = new PlanMemo<SymbolPlan<Blocks>>(kPlanMemoBytes);
-    return *memo;
+std::uint64_t plan_owned_bytes(const PlanKey& key, const CGSpec& derived_spec,
+                               std::size_t blocks_bytes) {
+    return heap_block_bytes(key.capacity() * sizeof(std::int64_t)) +
+           heap_block_bytes(2 * sizeof(void*) + sizeof(SymbolPlan<Blocks>)) +
+           heap_block_bytes(2 * sizeof(void*) + blocks_bytes) + derived_spec.heap_bytes();
 }
+
+// The process's memo of one kind of symbol plan, one of the process-wide stores: its lock is
+// held only for a lookup or an insertion, never while a plan is made; a plan above an eighth
+// of the bound is not kept. Never destroyed: threads may still use it while the process ends.
+template <class Blocks>
+using PlanStore = BoundedStore<PlanKey, std::shared_ptr<const SymbolPlan<Blocks>>, PlanKeyHash>;
+template <class Blocks>
+PlanStore<Blocks>& symbol_plans();
+
+// The bound of each kind of plan memo.
+inline constexpr std::uint64_t kDefaultPlanMemoBytes = std::uint64_t{64} << 20;
+inline constexpr std::uint64_t kLargestPlanShare = 8;
 
 }  // namespace tavrin

@@ -13,6 +13,11 @@
 
 namespace tavrin {
 
+template <>
+PlanStore<RBlockPlan>& symbol_plans<RBlockPlan>();
+template <>
+PlanStore<recoupling::RecoupledRPlan>& symbol_plans<recoupling::RecoupledRPlan>();
+
 namespace {
 
 Status check_permutation(std::span<const std::uint64_t> permutation, std::size_t n) {
@@ -84,7 +89,8 @@ Result<Tensor> dense_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted,
     if (!plan) {
         return fail(std::move(plan.error()));
     }
-    const std::size_t bytes = plan_bytes(**plan);
+    const std::uint64_t bytes =
+        plan_owned_bytes<RBlockPlan>(key, spec_permuted, plan_bytes(**plan));
     symbol_plans<RBlockPlan>().insert(
         key, std::make_shared<const RSymbolPlan>(RSymbolPlan{spec_permuted, *plan}), bytes);
     return sum_rsymbol_blocks(**plan, *original, *permuted, context);
@@ -110,10 +116,12 @@ Result<Tensor> recoupled_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted
     if (!plan) {
         return fail(std::move(plan.error()));
     }
+    const std::uint64_t bytes =
+        plan_owned_bytes<recoupling::RecoupledRPlan>(key, spec_permuted, (*plan)->bytes());
     symbol_plans<recoupling::RecoupledRPlan>().insert(
         key,
         std::make_shared<const RecoupledRSymbolPlan>(RecoupledRSymbolPlan{spec_permuted, *plan}),
-        (*plan)->bytes());
+        bytes);
     return recoupling::rsymbol_by_recoupling(**plan, context);
 }
 
@@ -122,7 +130,8 @@ Result<Tensor> recoupled_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted
 template <class Blocks, class Sum>
 Result<RSymbol> rsymbol_by_plan(const PlanKey& key, const CGSpec& spec,
                                 std::span<const std::uint64_t> permutation, const Sum& sum) {
-    const std::shared_ptr<const SymbolPlan<Blocks>> known = symbol_plans<Blocks>().find(key);
+    const std::shared_ptr<const SymbolPlan<Blocks>> known =
+        symbol_plans<Blocks>().find(key).value_or(nullptr);
     auto spec_permuted =
         known ? Result<CGSpec>(known->derived_spec) : permuted_spec(spec, permutation);
     if (!spec_permuted) {
@@ -136,6 +145,27 @@ Result<RSymbol> rsymbol_by_plan(const PlanKey& key, const CGSpec& spec,
     return RSymbol{std::move(*spec_permuted), std::move(*r)};
 }
 
+}  // namespace
+
+template <>
+PlanStore<RBlockPlan>& symbol_plans<RBlockPlan>() {
+    static auto* const memo = new PlanStore<RBlockPlan>(
+        "rsymbol_plans", "TAVRIN_RSYMBOL_PLANS_BYTES", kDefaultPlanMemoBytes, kLargestPlanShare);
+    return *memo;
+}
+
+template <>
+PlanStore<recoupling::RecoupledRPlan>& symbol_plans<recoupling::RecoupledRPlan>() {
+    static auto* const memo = new PlanStore<recoupling::RecoupledRPlan>(
+        "rsymbol_recoupling_plans", "TAVRIN_RSYMBOL_RECOUPLING_PLANS_BYTES",
+        kDefaultPlanMemoBytes, kLargestPlanShare);
+    return *memo;
+}
+
+namespace {
+// Made with the library, so that the memos are listed before their first use.
+[[maybe_unused]] const bool made_at_start =
+    (symbol_plans<RBlockPlan>(), symbol_plans<recoupling::RecoupledRPlan>(), true);
 }  // namespace
 
 Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation,

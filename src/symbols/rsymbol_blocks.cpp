@@ -56,11 +56,10 @@ Result<std::shared_ptr<const RBlockPlan>> plan_rsymbol_blocks(
     const double scale =
         fixed ? static_cast<double>(pp.leg(fixed->leg).twice_spin + 1) : 1.0;
     std::size_t visited = 0;
-    bool stopped = false;
-    ConservingTuples(pp.legs(), fixed).for_each([&](std::span<const std::uint32_t> indices) {
-        if (stopped || (visited++ % kRowsBetweenStopChecks == 0 && context.should_stop())) {
-            stopped = true;
-            return;
+    const bool finished =
+        ConservingTuples(pp.legs(), fixed).for_each([&](std::span<const std::uint32_t> indices) {
+        if (visited++ % kRowsBetweenStopChecks == 0 && context.should_stop()) {
+            return false;
         }
         std::uint64_t offset_o = 0;
         std::uint64_t offset_p = 0;
@@ -72,8 +71,9 @@ Result<std::shared_ptr<const RBlockPlan>> plan_rsymbol_blocks(
             negates ^= po.negates(edge, indices[k]) != pp.negates(k, indices[k]);
         }
         plan->rows.push_back(MeetingRows{offset_o, offset_p, negates ? -scale : scale});
+        return true;
     });
-    if (stopped) {
+    if (!finished) {
         return fail(TavrinError::interrupted());
     }
     return std::shared_ptr<const RBlockPlan>(std::move(plan));
@@ -100,16 +100,6 @@ Result<Tensor> sum_rsymbol_blocks(const RBlockPlan& plan, const Tensor& original
     }
     sum.flush();
     return r;
-}
-
-Result<Tensor> contract_rsymbol_blocks(BasisOperand original, BasisOperand permuted,
-                                       std::span<const std::uint64_t> permutation,
-                                       CallContext& context) {
-    auto plan = plan_rsymbol_blocks(original, permuted, permutation, context);
-    if (!plan) {
-        return fail(std::move(plan.error()));
-    }
-    return sum_rsymbol_blocks(**plan, original.canonical, permuted.canonical, context);
 }
 
 }  // namespace tavrin

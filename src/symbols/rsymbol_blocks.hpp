@@ -34,9 +34,4 @@ std::size_t plan_bytes(const RBlockPlan& plan);
 Result<Tensor> sum_rsymbol_blocks(const RBlockPlan& plan, const Tensor& original,
                                   const Tensor& permuted, CallContext& context);
 
-// Plan and sum in one.
-Result<Tensor> contract_rsymbol_blocks(BasisOperand original, BasisOperand permuted,
-                                       std::span<const std::uint64_t> permutation,
-                                       CallContext& context);
-
 }  // namespace tavrin

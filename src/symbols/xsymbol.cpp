@@ -14,6 +14,11 @@
 
 namespace tavrin {
 
+template <>
+PlanStore<XBlockPlan>& symbol_plans<XBlockPlan>();
+template <>
+PlanStore<recoupling::RecoupledXPlan>& symbol_plans<recoupling::RecoupledXPlan>();
+
 namespace {
 
 TavrinError repeated_axis(std::uint64_t index, const char* list) {
@@ -116,7 +121,7 @@ Result<Tensor> dense_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
     if (!plan) {
         return fail(std::move(plan.error()));
     }
-    const std::size_t bytes = plan_bytes(**plan);
+    const std::uint64_t bytes = plan_owned_bytes<XBlockPlan>(key, spec_c, plan_bytes(**plan));
     symbol_plans<XBlockPlan>().insert(
         key, std::make_shared<const XSymbolPlan>(XSymbolPlan{spec_c, *plan}), bytes);
     return sum_xsymbol_blocks(**plan, *basis_a, *basis_b, *basis_c, context);
@@ -143,9 +148,11 @@ Result<Tensor> recoupled_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
     if (!plan) {
         return fail(std::move(plan.error()));
     }
+    const std::uint64_t bytes =
+        plan_owned_bytes<recoupling::RecoupledXPlan>(key, spec_c, (*plan)->bytes());
     symbol_plans<recoupling::RecoupledXPlan>().insert(
         key, std::make_shared<const RecoupledXSymbolPlan>(RecoupledXSymbolPlan{spec_c, *plan}),
-        (*plan)->bytes());
+        bytes);
     return recoupling::xsymbol_by_recoupling(**plan, context);
 }
 
@@ -154,7 +161,8 @@ Result<Tensor> recoupled_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
 template <class Blocks, class Sum>
 Result<XSymbol> xsymbol_by_plan(const PlanKey& key, const CGSpec& spec_a, const CGSpec& spec_b,
                                 const Contraction& contraction, const Sum& sum) {
-    const std::shared_ptr<const SymbolPlan<Blocks>> known = symbol_plans<Blocks>().find(key);
+    const std::shared_ptr<const SymbolPlan<Blocks>> known =
+        symbol_plans<Blocks>().find(key).value_or(nullptr);
     auto spec_c = known ? Result<CGSpec>(known->derived_spec)
                         : contracted_spec(spec_a, spec_b, contraction);
     if (!spec_c) {
@@ -168,6 +176,27 @@ Result<XSymbol> xsymbol_by_plan(const PlanKey& key, const CGSpec& spec_a, const 
     return XSymbol{std::move(*spec_c), std::move(*x)};
 }
 
+}  // namespace
+
+template <>
+PlanStore<XBlockPlan>& symbol_plans<XBlockPlan>() {
+    static auto* const memo = new PlanStore<XBlockPlan>(
+        "xsymbol_plans", "TAVRIN_XSYMBOL_PLANS_BYTES", kDefaultPlanMemoBytes, kLargestPlanShare);
+    return *memo;
+}
+
+template <>
+PlanStore<recoupling::RecoupledXPlan>& symbol_plans<recoupling::RecoupledXPlan>() {
+    static auto* const memo = new PlanStore<recoupling::RecoupledXPlan>(
+        "xsymbol_recoupling_plans", "TAVRIN_XSYMBOL_RECOUPLING_PLANS_BYTES",
+        kDefaultPlanMemoBytes, kLargestPlanShare);
+    return *memo;
+}
+
+namespace {
+// Made with the library, so that the memos are listed before their first use.
+[[maybe_unused]] const bool made_at_start =
+    (symbol_plans<XBlockPlan>(), symbol_plans<recoupling::RecoupledXPlan>(), true);
 }  // namespace
 
 Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,

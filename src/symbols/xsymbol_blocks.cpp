@@ -134,12 +134,10 @@ Result<Side> collect_side(const SideLayout& layout, std::optional<FixedIndex> fi
     std::vector<std::uint32_t> current_free;
     bool started = false;
     bool skipping = false;
-    bool stopped = false;
     std::size_t tuples = 0;
-    ConservingTuples(legs, fixed).for_each([&](std::span<const std::uint32_t> indices) {
-        if (stopped || (tuples++ % kRowsBetweenStopChecks == 0 && context.should_stop())) {
-            stopped = true;
-            return;
+    const bool finished = ConservingTuples(legs, fixed).for_each([&](std::span<const std::uint32_t> indices) {
+        if (tuples++ % kRowsBetweenStopChecks == 0 && context.should_stop()) {
+            return false;
         }
         const auto free = indices.first(free_count);
         if (!started || !std::ranges::equal(free, current_free)) {
@@ -161,7 +159,7 @@ Result<Side> collect_side(const SideLayout& layout, std::optional<FixedIndex> fi
             }
         }
         if (skipping) {
-            return;
+            return true;
         }
         std::uint64_t key = 0;
         std::uint64_t offset = 0;
@@ -175,8 +173,9 @@ Result<Side> collect_side(const SideLayout& layout, std::optional<FixedIndex> fi
         }
         side.rows.push_back(PairedRow{key, offset, negates ? -1.0 : 1.0,
                                       static_cast<std::uint32_t>(side.groups.size() - 1)});
+        return true;
     });
-    if (stopped) {
+    if (!finished) {
         return fail(TavrinError::interrupted());
     }
     if (!side.groups.empty()) {

@@ -1,7 +1,7 @@
 """Type information for the tavrin extension module."""
 
 from collections.abc import Sequence
-from typing import Literal, SupportsIndex, final
+from typing import Literal, NamedTuple, SupportsIndex, final, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -21,7 +21,18 @@ __all__ = [
     "compute_conjugate",
     "clebsch_gordan",
     "wigner_6j",
+    "wigner_3j",
+    "wigner_9j",
+    "memo_info",
+    "clear_memos",
+    "set_memo_bound",
 ]
+
+# A coefficient's argument: an integer gives a float, any array of integers a float64 array.
+# (Under NumPy 1.x, mypy finds the integer overloads overlapping the array ones; the first
+# matching overload wins, so the integer one comes first.)
+_Integer = int | np.integer
+_Integers = npt.ArrayLike
 
 @final
 class Direction:
@@ -118,19 +129,91 @@ def compute_rsymbol(
 def canonical_basis(spec: CGSpec) -> npt.NDArray[np.float64]: ...
 def fs_phase_for_spin(spin: Spin) -> float: ...
 def compute_conjugate(spec: CGSpec) -> tuple[float, CGSpec]: ...
+@overload
+def clebsch_gordan(  # type: ignore[overload-overlap]
+    two_j1: _Integer,
+    two_m1: _Integer,
+    two_j2: _Integer,
+    two_m2: _Integer,
+    two_j: _Integer,
+    two_m: _Integer,
+) -> float: ...
+@overload
 def clebsch_gordan(
-    two_j1: SupportsIndex,
-    two_m1: SupportsIndex,
-    two_j2: SupportsIndex,
-    two_m2: SupportsIndex,
-    two_j: SupportsIndex,
-    two_m: SupportsIndex,
+    two_j1: _Integers,
+    two_m1: _Integers,
+    two_j2: _Integers,
+    two_m2: _Integers,
+    two_j: _Integers,
+    two_m: _Integers,
+) -> npt.NDArray[np.float64]: ...
+@overload
+def wigner_3j(  # type: ignore[overload-overlap]
+    two_j1: _Integer,
+    two_j2: _Integer,
+    two_j3: _Integer,
+    two_m1: _Integer,
+    two_m2: _Integer,
+    two_m3: _Integer,
 ) -> float: ...
+@overload
+def wigner_3j(
+    two_j1: _Integers,
+    two_j2: _Integers,
+    two_j3: _Integers,
+    two_m1: _Integers,
+    two_m2: _Integers,
+    two_m3: _Integers,
+) -> npt.NDArray[np.float64]: ...
+@overload
+def wigner_6j(  # type: ignore[overload-overlap]
+    two_j1: _Integer,
+    two_j2: _Integer,
+    two_j3: _Integer,
+    two_j4: _Integer,
+    two_j5: _Integer,
+    two_j6: _Integer,
+) -> float: ...
+@overload
 def wigner_6j(
-    two_j1: SupportsIndex,
-    two_j2: SupportsIndex,
-    two_j3: SupportsIndex,
-    two_j4: SupportsIndex,
-    two_j5: SupportsIndex,
-    two_j6: SupportsIndex,
+    two_j1: _Integers,
+    two_j2: _Integers,
+    two_j3: _Integers,
+    two_j4: _Integers,
+    two_j5: _Integers,
+    two_j6: _Integers,
+) -> npt.NDArray[np.float64]: ...
+@overload
+def wigner_9j(  # type: ignore[overload-overlap]
+    two_j1: _Integer,
+    two_j2: _Integer,
+    two_j3: _Integer,
+    two_j4: _Integer,
+    two_j5: _Integer,
+    two_j6: _Integer,
+    two_j7: _Integer,
+    two_j8: _Integer,
+    two_j9: _Integer,
 ) -> float: ...
+@overload
+def wigner_9j(
+    two_j1: _Integers,
+    two_j2: _Integers,
+    two_j3: _Integers,
+    two_j4: _Integers,
+    two_j5: _Integers,
+    two_j6: _Integers,
+    two_j7: _Integers,
+    two_j8: _Integers,
+    two_j9: _Integers,
+) -> npt.NDArray[np.float64]: ...
+
+class MemoInfo(NamedTuple):
+    hits: int
+    misses: int
+    bytes: int
+    bound: int
+
+def memo_info() -> dict[str, MemoInfo]: ...
+def clear_memos() -> None: ...
+def set_memo_bound(name: str, nbytes: SupportsIndex) -> None: ...

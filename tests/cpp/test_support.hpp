@@ -8,10 +8,14 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "cache/basis_cache.hpp"
+#include "cache/cache_path.hpp"
 #include "core/call_context.hpp"
 #include "core/spin.hpp"
 #include "specs/cg_spec.hpp"
@@ -53,6 +57,25 @@ inline void expect_bits(std::span<const double> actual, const std::vector<double
     }
 }
 
+// The cache database TAVRIN_CACHE_PATH names now, resolved as the bindings resolve it for a call.
+inline std::shared_ptr<const std::string> database_in_environment() {
+    const char* value = std::getenv(kCachePathVariable);
+    return resolve_cache_database(value ? std::optional<std::string_view>(value) : std::nullopt);
+}
+
+// Makes the context's calls use that database.
+inline CallContext& use_environment(CallContext& context) {
+    context.set_cache_database(database_in_environment());
+    return context;
+}
+
+// The row of that database for the spins (any shape), or nothing.
+inline Result<std::optional<Tensor>> load_from_environment(std::span<const std::int32_t> spins) {
+    auto found = load_cached_basis(*database_in_environment(), spins, nullptr);
+    if (!found) return fail(std::move(found.error()));
+    return std::move(found->basis);
+}
+
 // Points the basis cache at a fresh directory of its own for the test, removed afterwards, and
 // gives the test a call context.
 class CacheDirectory : public ::testing::Test {
@@ -63,6 +86,7 @@ protected:
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir_);
         ::setenv("TAVRIN_CACHE_PATH", dir_.c_str(), 1);
+        use_environment(context_);
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
     std::filesystem::path dir_;

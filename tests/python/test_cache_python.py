@@ -264,7 +264,9 @@ def test_unwritable_default_directory(shared_tmp, monkeypatch):
     digest_value, messages = in_unprivileged_child(
         lambda: hashlib.sha256(BASIS_CALLS["canonical_basis"]().tobytes()).hexdigest())
     assert digest_value == hashlib.sha256(expected.tobytes()).hexdigest()
-    assert messages == ["tavrin basis cache .tavrin/cgbasis.db: Failed to create cache directory: "
+    # The default path is resolved against the directory of the first call.
+    database = os.path.join(os.getcwd(), ".tavrin", "cgbasis.db")
+    assert messages == [f"tavrin basis cache {database}: Failed to create cache directory: "
                         "Permission denied; the basis was computed instead"]
 
 
@@ -445,3 +447,41 @@ def test_processes_writing_large_rows_at_once_lose_nothing(tmp_path):
     for key, blob in rows.items():
         stored = np.load(io.BytesIO(blob))
         assert stored.shape[:-1] == tuple(s + 1 for s in spins_of_key(key))
+
+
+def own_layout_header(shape):
+    """The header this library writes for a shape: version 1.0, padded to 64 bytes."""
+    text = "{'descr': '<f8', 'fortran_order': False, 'shape': (" + ", ".join(map(str, shape))
+    text += ",)}" if len(shape) == 1 else ")}"
+    padded = len(text) + 11 + (-(len(text) + 11) % 64)
+    return b"\x93NUMPY\x01\x00" + (padded - 10).to_bytes(2, "little") + \
+        (text + " " * (padded - 11 - len(text)) + "\n").encode()
+
+
+@pytest.mark.parametrize("shape", [(0, 2**63), (2**32, 0, 2**32), (0, 2**64 - 1), (2**32, 2**32),
+                                   (3, 2**64 - 1)], ids=str)
+@pytest.mark.parametrize("writer", ["own", "foreign"])
+def test_stored_shapes_that_no_tensor_can_hold_cost_no_result(cache_dir, monkeypatch, shape,
+                                                               writer):
+    monkeypatch.setenv("TAVRIN_BASIS_STORE_BYTES", "0")
+    expected = canonical_basis(spec_of([1, 1]))
+    header = own_layout_header(shape)
+    if writer == "foreign":  # another writer's spacing: read by the general reader
+        header = header.replace(b"'shape': (", b"'shape':(")
+    with sqlite3.connect(cache_dir / "cgbasis.db") as connection:
+        connection.execute("UPDATE cgbasis SET data = ? WHERE spins = ?",
+                           (header, spin_key([1, 1])))
+    connection.close()
+    basis, messages = cache_warnings(lambda: canonical_basis(spec_of([1, 1])))
+    assert np.array_equal(basis, expected)
+    assert len(messages) == 1 and messages[0].endswith("; the basis was computed instead")
+    assert cache_rows(cache_dir)[spin_key([1, 1])] == header
+
+
+def test_a_symbolic_link_loop_in_the_cache_path_is_named_as_such(tmp_path, monkeypatch):
+    (tmp_path / "loop").symlink_to(tmp_path / "loop")
+    monkeypatch.setenv("TAVRIN_CACHE_PATH", str(tmp_path / "loop"))
+    _, messages = cache_warnings(lambda: canonical_basis(spec_of([3, 3])))
+    assert messages == [f"tavrin basis cache {tmp_path / 'loop' / 'cgbasis.db'}: Failed to create "
+                        "cache directory: Too many levels of symbolic links; the basis was "
+                        "computed instead"]

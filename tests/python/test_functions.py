@@ -18,11 +18,14 @@ from tavrin import (
     compute_rsymbol,
     compute_xsymbol,
     fs_phase_for_spin,
+    wigner_3j,
     wigner_6j,
+    wigner_9j,
 )
 
 FUNCTIONS = ["compute_xsymbol", "compute_rsymbol", "canonical_basis", "fs_phase_for_spin",
-             "compute_conjugate", "clebsch_gordan", "wigner_6j"]
+             "compute_conjugate", "clebsch_gordan", "wigner_6j", "wigner_3j", "wigner_9j",
+             "memo_info", "clear_memos", "set_memo_bound"]
 
 PAIR = spec_of([1, 1])                 # 1/2 in, 1/2 out
 A = spec_of([1, 1, 2])                 # 1/2 in, 1/2 in, 1 out
@@ -56,6 +59,8 @@ ACCEPTED_CALLS = [
     ("fs_phase_for_spin", (), {"spin": Spin(1)}),
     ("clebsch_gordan", (1, 1), {"two_m": 0, "two_j": 0, "two_m2": -1, "two_j2": 1}),
     ("wigner_6j", (2, 2), {"two_j6": 2, "two_j5": 2, "two_j4": 2, "two_j3": 2}),
+    ("wigner_3j", (2, 2), {"two_m3": -2, "two_m2": 0, "two_m1": 2, "two_j3": 2}),
+    ("wigner_9j", (1, 1, 2, 1), {"two_j9": 4, "two_j8": 2, "two_j7": 2, "two_j6": 2, "two_j5": 1}),
 ]
 
 
@@ -172,11 +177,19 @@ def test_argument_conversion_errors(function, args, error, message):
     assert str(caught.value) == message
 
 
-@pytest.mark.parametrize("item", [-1, 2**64])
-def test_out_of_range_permutation_items_raise_overflow_error_unprefixed(item):
+def test_too_large_permutation_items_raise_overflow_error_unprefixed():
     with pytest.raises(OverflowError) as caught:
-        compute_rsymbol(FOUR, [0, 1, 2, item])
+        compute_rsymbol(FOUR, [0, 1, 2, 2**64])
     assert not str(caught.value).startswith("argument")
+
+
+@pytest.mark.parametrize("item", [-1, -2**70])
+def test_negative_permutation_items_raise_value_error_naming_the_argument(item):
+    with pytest.raises(ValueError) as caught:
+        compute_rsymbol(FOUR, [1, 0, 2, item])
+    assert type(caught.value) is ValueError
+    assert str(caught.value) == (f"argument 'permutation': {item} is negative: edge positions "
+                                 "count from 0")
 
 
 def test_renamed_type_error_keeps_the_cause_of_the_conversion_error():
@@ -251,7 +264,13 @@ DOCSTRINGS = [
      ["If a doubled spin is negative"]),
     (wigner_6j, "(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6)",
      "Return the Wigner 6j symbol {j1 j2 j3; j4 j5 j6}, correctly rounded.",
-     ["If a doubled spin is negative or above 20000."]),
+     ["If a doubled spin is negative or above 20000"]),
+    (wigner_3j, "(two_j1, two_j2, two_j3, two_m1, two_m2, two_m3)",
+     "Return the Wigner 3j symbol (j1 j2 j3; m1 m2 m3), correctly rounded.",
+     ["If a doubled spin is negative"]),
+    (wigner_9j, "(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6, two_j7, two_j8, two_j9)",
+     "Return the Wigner 9j symbol {j1 j2 j3; j4 j5 j6; j7 j8 j9}, correctly rounded.",
+     ["If a doubled spin is negative or above 2000"]),
 ]
 
 

@@ -237,7 +237,7 @@ def test_inverting_no_axes_gives_an_equal_spec():
         ([5, 4], RuntimeError, "Tavrin error: Edge index 5 out of bounds (number of edges: 3)"),
         ([0, 2**64 - 1], RuntimeError,
          "Tavrin error: Edge index 18446744073709551615 out of bounds (number of edges: 3)"),
-        ([-1], OverflowError, None),
+        ([-1], ValueError, "argument 'axes': -1 is negative: edge positions count from 0"),
         ([2**64], OverflowError, None),
         (["0"], TypeError, "argument 'axes': "),
         ([0.0], TypeError, "argument 'axes': "),
@@ -328,7 +328,8 @@ def test_contraction_of_unequal_lengths_is_an_internal_fault(axes_a, axes_b, lef
         (("ab", [0]), TypeError, "argument 'axes_a': Can't extract `str` to `Vec`"),
         (([0], None), TypeError, "argument 'axes_b': 'None' is not an instance of 'Sequence'"),
         (([0], [Spin(1)]), TypeError, "argument 'axes_b': "),
-        (([-1], [0]), OverflowError, None),
+        (([-1], [0]), ValueError,
+         "argument 'axes_a': -1 is negative: edge positions count from 0"),
         (([0], [2**64]), OverflowError, None),
         (([0],), TypeError, None),
         (([0], [0], [0]), TypeError, None),
@@ -344,7 +345,7 @@ def test_contraction_refuses(args, error, message):
 
 
 def test_argument_errors_are_reported_before_the_length_check():
-    with pytest.raises(OverflowError):
+    with pytest.raises(ValueError, match="^argument 'axes_b': -1 is negative"):
         Contraction([0, 1], [-1])
 
 

@@ -40,6 +40,10 @@ def test_user_script_type_checks(tmp_path):
             phase, conj = tavrin.compute_conjugate(spec)
             total: float = phase * tavrin.fs_phase_for_spin(half) + half.value()
             spins: list[int] = c.get_spins() + permuted.get_spins() + conj.get_directions()
+            six_j: float = tavrin.wigner_6j(2, 2, 2, 2, 2, np.int64(2)) + tavrin.wigner_3j(
+                2, 2, 0, 2, -2, 0)
+            nine_j: npt.NDArray[np.float64] = tavrin.wigner_9j(1, 1, 2, 1, 1, 2, 2, 2, [0, 4])
+            cg: npt.NDArray[np.float64] = tavrin.clebsch_gordan(1, np.array([1, -1]), 1, -1, 0, 0)
             """
         )
     )

@@ -34,78 +34,35 @@ TEST(BasisStore, KeyedByPathAndSpins) {
     EXPECT_EQ(store.find("/p/cgbasis.db", kSpinsB), nullptr);
 }
 
-TEST(BasisStore, EvictsTheLeastRecentlyUsedToStayWithinItsBytes) {
-    BasisStore store(3 * 80);
-    store.insert("p", kSpinsA, basis_of(10));
-    store.insert("p", kSpinsB, basis_of(10));
-    store.insert("p", kSpinsC, basis_of(10));
-    ASSERT_NE(store.find("p", kSpinsA), nullptr);  // now B is the oldest
-    store.insert("q", kSpinsA, basis_of(10));
-    EXPECT_EQ(store.find("p", kSpinsB), nullptr);
-    EXPECT_NE(store.find("p", kSpinsA), nullptr);
-    EXPECT_NE(store.find("p", kSpinsC), nullptr);
-    EXPECT_EQ(store.bytes_held(), 3u * 80u);
+// Everything an entry keeps counts: with the bound at what ten bases' elements alone take, far
+// fewer than ten fit, and what is held never passes the bound.
+TEST(BasisStore, CountsKeysAndBookkeepingAgainstItsBound) {
+    const std::string path(200, 'p');
+    BasisStore store(10 * 96);
+    for (std::int32_t k = 0; k < 100; ++k) {
+        store.insert(path, std::vector<std::int32_t>{k, k}, basis_of(12));
+        EXPECT_LE(store.bytes_held(), 10u * 96u);
+    }
+    EXPECT_LT(store.size(), 5u);
+    EXPECT_GE(store.size(), 1u);
+    const std::uint64_t one = store.bytes_held() / store.size();
+    EXPECT_GT(one, 96u + path.size());
 }
 
-TEST(BasisStore, ReplacingAKeyCountsItsBytesOnce) {
+TEST(BasisStore, KeepsNothingLargerThanItsBound) {
     BasisStore store(1000);
-    store.insert("p", kSpinsA, basis_of(10));
-    const SharedBasis second = basis_of(20);
-    store.insert("p", kSpinsA, second);
-    EXPECT_EQ(store.size(), 1u);
-    EXPECT_EQ(store.bytes_held(), 160u);
-    EXPECT_EQ(store.find("p", kSpinsA), second);
+    store.insert("p", kSpinsA, basis_of(200));
+    EXPECT_EQ(store.find("p", kSpinsA), nullptr);
+    EXPECT_FALSE(store.has_room_for(*basis_of(200)));
+    EXPECT_TRUE(store.has_room_for(*basis_of(10)));
 }
-
-TEST(BasisStore, KeepsNothingLargerThanItsCapacity) {
-    BasisStore store(80);
-    store.insert("p", kSpinsA, basis_of(10));
-    store.insert("p", kSpinsB, basis_of(11));
-    EXPECT_EQ(store.find("p", kSpinsB), nullptr);
-    EXPECT_NE(store.find("p", kSpinsA), nullptr);
-}
-
-TEST(BasisStore, ShrinkingEvictsAndZeroTurnsItOff) {
-    BasisStore store(1000);
-    store.insert("p", kSpinsA, basis_of(10));
-    store.insert("p", kSpinsB, basis_of(10));
-    store.set_capacity(100);
-    EXPECT_EQ(store.size(), 1u);
-    EXPECT_NE(store.find("p", kSpinsB), nullptr);
-    store.set_capacity(0);
-    EXPECT_EQ(store.size(), 0u);
-    store.insert("p", kSpinsA, basis_of(0));
-    EXPECT_EQ(store.size(), 0u);
-}
-
-struct CapacityCase {
-    const char* value;
-    std::uint64_t bytes;
-};
-
-class StoreCapacity : public ::testing::TestWithParam<CapacityCase> {};
-
-TEST_P(StoreCapacity, FromTheVariable) {
-    EXPECT_EQ(basis_store_capacity_for(GetParam().value), GetParam().bytes);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, StoreCapacity,
-    ::testing::Values(CapacityCase{nullptr, kDefaultBasisStoreBytes},
-                      CapacityCase{"", kDefaultBasisStoreBytes},
-                      CapacityCase{"0", 0}, CapacityCase{"4096", 4096},
-                      CapacityCase{"18446744073709551615", 18446744073709551615ull},
-                      CapacityCase{"18446744073709551616", kDefaultBasisStoreBytes},
-                      CapacityCase{"-1", kDefaultBasisStoreBytes},
-                      CapacityCase{"2G", kDefaultBasisStoreBytes},
-                      CapacityCase{" 1", kDefaultBasisStoreBytes}));
 
 // The process store in front of the cache: a kept basis does not go back to the database; a
 // request under another cache path does, and the store turned off always does.
 class StoreInFrontOfCache : public CacheDirectory {
 protected:
     void TearDown() override {
-        ::unsetenv(kBasisStoreBytesVariable);
+        process_basis_store().set_bound(kDefaultBasisStoreBytes);
         CacheDirectory::TearDown();
     }
 };
@@ -123,6 +80,7 @@ TEST_F(StoreInFrontOfCache, AnotherCachePathGetsItsOwnRow) {
     auto first = shared_canonical_pattern_basis(spec, context_);
     const std::filesystem::path other = dir_ / "other";
     ::setenv("TAVRIN_CACHE_PATH", other.c_str(), 1);
+    use_environment(context_);
     auto second = shared_canonical_pattern_basis(spec, context_);
     ASSERT_TRUE(first && second);
     EXPECT_NE(first->get(), second->get());
@@ -130,7 +88,7 @@ TEST_F(StoreInFrontOfCache, AnotherCachePathGetsItsOwnRow) {
 }
 
 TEST_F(StoreInFrontOfCache, TurnedOffEveryRequestLoadsAgain) {
-    ::setenv(kBasisStoreBytesVariable, "0", 1);
+    process_basis_store().set_bound(0);
     const auto spec = spec_of({1, 1, 1, 1}, {1, 1, 1, -1});
     auto first = shared_canonical_pattern_basis(spec, context_);
     auto second = shared_canonical_pattern_basis(spec, context_);
@@ -139,33 +97,25 @@ TEST_F(StoreInFrontOfCache, TurnedOffEveryRequestLoadsAgain) {
     EXPECT_EQ(**first, **second);
 }
 
-TEST(BasisStore, FollowsTheCapacityVariable) {
-    BasisStore store(1000);
-    store.insert("p", kSpinsA, basis_of(50));  // 400 bytes
-    store.follow_capacity_variable("100");
-    EXPECT_EQ(store.size(), 0u);
-    store.set_capacity(1000);
-    store.follow_capacity_variable("100");  // followed again after a capacity set directly
-    store.insert("p", kSpinsA, basis_of(50));
-    EXPECT_EQ(store.size(), 0u);
-    store.follow_capacity_variable(nullptr);  // unset: the default
-    store.insert("p", kSpinsA, basis_of(50));
-    EXPECT_EQ(store.size(), 1u);
-    store.follow_capacity_variable("0");
-    EXPECT_EQ(store.bytes_held(), 0u);
-}
-
-TEST(BasisStore, RemembersTheLatestRequests) {
+// A noted request is an entry without a basis: it counts its key against the bound, leaves
+// like a basis, and a basis kept later replaces it.
+TEST(BasisStore, RemembersRequestsWithinItsBound) {
     BasisStore store(1 << 20);
     EXPECT_FALSE(store.requested_before("a", kSpinsA));
     EXPECT_TRUE(store.requested_before("a", kSpinsA));
     EXPECT_FALSE(store.requested_before("b", kSpinsA));
-    const auto count = static_cast<std::int32_t>(BasisStore::kRememberedRequests);
-    for (std::int32_t spin = 2; spin < 2 + count; ++spin) {
-        EXPECT_FALSE(store.requested_before("a", std::vector<std::int32_t>{spin, spin}));
+    EXPECT_EQ(store.find("a", kSpinsA), nullptr);
+    EXPECT_GT(store.bytes_held(), 0u);
+    store.insert("a", kSpinsA, basis_of(4));
+    EXPECT_NE(store.find("a", kSpinsA), nullptr);
+    EXPECT_TRUE(store.requested_before("a", kSpinsA));
+
+    BasisStore small(1024);
+    for (std::int32_t spin = 0; spin < 1000; ++spin) {
+        (void)small.requested_before("a", std::vector<std::int32_t>{spin, spin});
     }
-    EXPECT_FALSE(store.requested_before("a", kSpinsA));  // the oldest, forgotten
-    EXPECT_TRUE(store.requested_before("a", std::vector<std::int32_t>{3, 3}));
+    EXPECT_LE(small.bytes_held(), 1024u);
+    EXPECT_FALSE(small.requested_before("a", std::vector<std::int32_t>{0, 0}));  // forgotten
 }
 
 // A caller's copy is kept from the second request on: a basis asked for once is not copied
@@ -173,11 +123,11 @@ TEST(BasisStore, RemembersTheLatestRequests) {
 TEST_F(StoreInFrontOfCache, CallersBasisKeptFromItsSecondRequest) {
     const auto spec = spec_of({2, 2, 2}, {1, 1, -1});
     BasisStore& store = process_basis_store();
-    const std::size_t before = store.size();
+    const std::string& database = *context_.cache_database();
     ASSERT_TRUE(canonical_basis(spec, context_));
-    EXPECT_EQ(store.size(), before);
+    EXPECT_EQ(store.find(database, spec.spins()), nullptr);
     ASSERT_TRUE(canonical_basis(spec, context_));
-    EXPECT_EQ(store.size(), before + 1);
+    EXPECT_NE(store.find(database, spec.spins()), nullptr);
 }
 
 // Phases are applied to the caller's copy, never to the kept basis: a request with other
@@ -185,9 +135,9 @@ TEST_F(StoreInFrontOfCache, CallersBasisKeptFromItsSecondRequest) {
 TEST_F(StoreInFrontOfCache, CopiesForCallersCarryTheirOwnPhases) {
     const auto flipped = spec_of({1, 2, 3}, {-1, 1, 1});
     const auto canonical_pattern = spec_of({1, 2, 3}, {1, 1, -1});
-    ::setenv(kBasisStoreBytesVariable, "0", 1);
+    process_basis_store().set_bound(0);
     const Tensor without_store = *canonical_basis(flipped, context_);
-    ::unsetenv(kBasisStoreBytesVariable);
+    process_basis_store().set_bound(kDefaultBasisStoreBytes);
     ASSERT_TRUE(canonical_basis(canonical_pattern, context_));
     const Tensor from_store = *canonical_basis(flipped, context_);
     expect_bits(from_store.data(), without_store.row_major_values());

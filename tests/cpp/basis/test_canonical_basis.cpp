@@ -97,10 +97,11 @@ TEST_F(CacheDirectory, StopRequestedBeforeStoringStoresNothing) {
     for (const std::vector<std::int32_t>& spins : {std::vector<std::int32_t>{2, 2},
                                                     std::vector<std::int32_t>{2, 2, 2, 2}}) {
         CallContext stopping([] { return true; });
+        use_environment(stopping);
         auto basis = canonical_basis(spec_of(spins, std::vector<int>(spins.size(), 1)), stopping);
         ASSERT_FALSE(basis);
         EXPECT_EQ(basis.error().kind(), ErrorKind::Interrupted);
-        auto stored = load_cached_basis(spins);
+        auto stored = load_from_environment(spins);
         ASSERT_TRUE(stored);
         EXPECT_FALSE(stored->has_value());
     }
@@ -153,6 +154,7 @@ class UnusableCache : public CacheDirectory,
 TEST_P(UnusableCache, BasisIsBuiltAndTheFailuresWarned) {
     const CGSpec spec = spec_of({1, 1, 2}, {1, -1, 1});
     CallContext reference_context;
+    use_environment(reference_context);
     const auto reference = canonical_basis(spec, reference_context);
     ASSERT_TRUE(reference);
     // Another directory: the connection to the first one would go on serving it.
@@ -160,6 +162,7 @@ TEST_P(UnusableCache, BasisIsBuiltAndTheFailuresWarned) {
     const std::filesystem::path database = spoiled / "cgbasis.db";
     GetParam().spoil(spoiled);
     ::setenv("TAVRIN_CACHE_PATH", spoiled.c_str(), 1);
+    use_environment(context_);
 
     const auto basis = canonical_basis(spec, context_);
     ASSERT_TRUE(basis) << basis.error().to_string();

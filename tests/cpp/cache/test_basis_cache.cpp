@@ -18,6 +18,7 @@
 #include <limits>
 #include <new>
 #include <optional>
+#include <span>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -67,6 +68,24 @@ std::string error_text(const Status& status) { return status ? "" : status.error
 template <class T>
 std::string error_text(const Result<T>& result) {
     return result ? "" : result.error().text();
+}
+
+// The cache operations on the database the variable names now, as the library's callers resolve
+// it; a row of any shape is taken.
+std::string database() {
+    const char* value = std::getenv(kCachePathVariable);
+    return *resolve_cache_database(value ? std::optional<std::string_view>(value) : std::nullopt);
+}
+Result<std::optional<Tensor>> load(std::span<const std::int32_t> spins) {
+    auto found = load_cached_basis(database(), spins, nullptr);
+    if (!found) return fail(std::move(found.error()));
+    return std::move(found->basis);
+}
+Status store(std::span<const std::int32_t> spins, const Tensor& basis) {
+    return store_cached_basis(database(), spins, basis);
+}
+Status run_inside(const std::function<void()>& body) {
+    return run_inside_cache_operation(database(), body);
 }
 
 Tensor make_tensor(Shape shape, std::vector<double> values) {
@@ -236,7 +255,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CacheTest, CreatesMissingAncestorsAndTheTable) {
     use_cache_directory(dir_ / "a" / "b" / "c");
-    ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    ASSERT_EQ(error_text(store(kSpins, kBasis)), "");
 
     RawDatabase db(dir_ / "a" / "b" / "c" / "cgbasis.db");
     EXPECT_EQ(db.single_text("PRAGMA page_size"), "65536");
@@ -298,21 +317,21 @@ TEST_F(CacheTest, RunsTheTableStatementOnEveryOpening) {
     EXPECT_EQ(kCacheTableStatement, table);
 
     StatementLog log;
-    ASSERT_EQ(error_text(load_cached_basis(kSpins)), "");
+    ASSERT_EQ(error_text(load(kSpins)), "");
     EXPECT_EQ(log.take(), (std::vector<std::string>{page_size, table, query}));
     // The journal is chosen before the first write of a connection: readers pay nothing for it.
-    ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    ASSERT_EQ(error_text(store(kSpins, kBasis)), "");
     EXPECT_EQ(log.take(),
               (std::vector<std::string>{wal, synchronous, size_limit, "PRAGMA page_size",
                                         "PRAGMA wal_autocheckpoint=64", "BEGIN IMMEDIATE", insert,
                                         "COMMIT"}));
-    ASSERT_EQ(error_text(store_cached_basis(Spins{2, 2}, kBasis)), "");
+    ASSERT_EQ(error_text(store(Spins{2, 2}, kBasis)), "");
     EXPECT_EQ(log.take(), (std::vector<std::string>{"BEGIN IMMEDIATE", insert, "COMMIT"}));
 
     use_cache_directory(dir_ / "elsewhere");
-    ASSERT_EQ(error_text(load_cached_basis(kSpins)), "");
+    ASSERT_EQ(error_text(load(kSpins)), "");
     use_cache_directory(cache_dir());
-    ASSERT_EQ(error_text(load_cached_basis(kSpins)), "");
+    ASSERT_EQ(error_text(load(kSpins)), "");
     // The page size is chosen for a new file only.
     EXPECT_EQ(log.take(), (std::vector<std::string>{page_size, table, query, table, query}));
 }
@@ -331,7 +350,7 @@ class CacheDefaultLocation : public CacheTest,
 TEST_P(CacheDefaultLocation, RelativeToCurrentDirectoryOfFirstUse) {
     const auto& c = GetParam();
     // Opens another database first: the relative path may still be open from an earlier test.
-    ASSERT_EQ(error_text(load_cached_basis(kSpins)), "");
+    ASSERT_EQ(error_text(load(kSpins)), "");
     fs::create_directories(dir_ / "first" / "empty");
     fs::create_directories(dir_ / "second");
     CurrentDirectoryGuard in_first(dir_ / "first");
@@ -341,13 +360,13 @@ TEST_P(CacheDefaultLocation, RelativeToCurrentDirectoryOfFirstUse) {
         unsetenv(kCachePathVariable);
     }
 
-    ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    ASSERT_EQ(error_text(store(kSpins, kBasis)), "");
     EXPECT_TRUE(fs::is_regular_file(dir_ / "first" / c.database));
     EXPECT_TRUE(fs::is_empty(dir_ / "first" / "empty"));
 
     // The open connection stays with the directory it was opened in.
     fs::current_path(dir_ / "second");
-    const auto loaded = load_cached_basis(kSpins);
+    const auto loaded = load(kSpins);
     ASSERT_TRUE(loaded && *loaded);
     EXPECT_TRUE(fs::is_empty(dir_ / "second"));
 }
@@ -361,19 +380,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CacheTest, FollowsTheVariableBetweenCalls) {
     const Spins other = {2, 2};
-    ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    ASSERT_EQ(error_text(store(kSpins, kBasis)), "");
 
     use_cache_directory(dir_ / "elsewhere");
-    auto loaded = load_cached_basis(kSpins);
+    auto loaded = load(kSpins);
     ASSERT_TRUE(loaded);
     EXPECT_FALSE(*loaded);
-    ASSERT_EQ(error_text(store_cached_basis(other, kBasis)), "");
+    ASSERT_EQ(error_text(store(other, kBasis)), "");
     EXPECT_TRUE(fs::exists(dir_ / "elsewhere" / "cgbasis.db"));
 
     use_cache_directory(cache_dir());
-    loaded = load_cached_basis(kSpins);
+    loaded = load(kSpins);
     ASSERT_TRUE(loaded && *loaded);
-    loaded = load_cached_basis(other);
+    loaded = load(other);
     ASSERT_TRUE(loaded);
     EXPECT_FALSE(*loaded);
 }
@@ -384,8 +403,8 @@ TEST_F(CacheTest, FollowsTheVariableBetweenCalls) {
 class CacheRoundTrip : public CacheTest, public ::testing::WithParamInterface<Tensor> {};
 
 TEST_P(CacheRoundTrip, LoadsTheStoredBitsBack) {
-    ASSERT_EQ(error_text(store_cached_basis(kSpins, GetParam())), "");
-    const auto loaded = load_cached_basis(kSpins);
+    ASSERT_EQ(error_text(store(kSpins, GetParam())), "");
+    const auto loaded = load(kSpins);
     ASSERT_TRUE(loaded && *loaded) << error_text(loaded);
     EXPECT_TRUE(same_bits(**loaded, GetParam()));
 }
@@ -416,9 +435,9 @@ INSTANTIATE_TEST_SUITE_P(
                       counting_tensor(long_header_shape())));
 
 TEST_F(CacheTest, MissesAreNotErrors) {
-    ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    ASSERT_EQ(error_text(store(kSpins, kBasis)), "");
     for (const Spins& spins : {Spins{1, 2, 1}, Spins{1, 1}, Spins{1, 1, 2, 0}, Spins{}}) {
-        const auto loaded = load_cached_basis(spins);
+        const auto loaded = load(spins);
         ASSERT_TRUE(loaded) << error_text(loaded);
         EXPECT_FALSE(*loaded);
     }
@@ -428,11 +447,11 @@ TEST_F(CacheTest, MissesAreNotErrors) {
 // row this library cannot use is left for whoever wrote it.
 TEST_F(CacheTest, StoringAgainKeepsTheRow) {
     const Tensor other = make_tensor({2, 2, 1}, {1.0, 2.0, 3.0, 4.0});
-    ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
-    ASSERT_EQ(error_text(store_cached_basis(kSpins, other)), "");
-    ASSERT_EQ(error_text(store_cached_basis(Spins{2, 2}, kBasis)), "");
+    ASSERT_EQ(error_text(store(kSpins, kBasis)), "");
+    ASSERT_EQ(error_text(store(kSpins, other)), "");
+    ASSERT_EQ(error_text(store(Spins{2, 2}, kBasis)), "");
 
-    const auto loaded = load_cached_basis(kSpins);
+    const auto loaded = load(kSpins);
     ASSERT_TRUE(loaded && *loaded);
     EXPECT_TRUE(same_bits(**loaded, kBasis));
     RawDatabase db(database());
@@ -467,8 +486,8 @@ TEST_P(CacheJournal, ModeFollowsTheFileSystem) {
         ASSERT_EQ(earlier.exec("PRAGMA journal_mode=WAL"), "");
     }
     override_network_file_system_detection(GetParam().network);
-    ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
-    const auto loaded = load_cached_basis(kSpins);
+    ASSERT_EQ(error_text(store(kSpins, kBasis)), "");
+    const auto loaded = load(kSpins);
     ASSERT_TRUE(loaded && *loaded && same_bits(**loaded, kBasis));
     RawDatabase db(database());
     EXPECT_EQ(db.single_text("PRAGMA journal_mode"), GetParam().journal);
@@ -494,7 +513,7 @@ TEST_F(CacheTest, WriteAheadLogStaysShortAndGoesWithTheLastConnection) {
     const fs::path log = database().string() + "-wal";
     std::uintmax_t longest = 0;
     for (std::int32_t spin = 1; spin <= 200; ++spin) {
-        ASSERT_EQ(error_text(store_cached_basis(Spins{spin, spin, 0}, kBasis)), "");
+        ASSERT_EQ(error_text(store(Spins{spin, spin, 0}, kBasis)), "");
         longest = std::max(longest, size_or_zero(log));
     }
     EXPECT_GT(longest, 0u);
@@ -502,7 +521,7 @@ TEST_F(CacheTest, WriteAheadLogStaysShortAndGoesWithTheLastConnection) {
 
     close_cache_connection();
     EXPECT_FALSE(fs::exists(log));
-    const auto loaded = load_cached_basis(Spins{200, 200, 0});
+    const auto loaded = load(Spins{200, 200, 0});
     ASSERT_TRUE(loaded && *loaded && same_bits(**loaded, kBasis));
 }
 
@@ -515,16 +534,16 @@ TEST(FileSystem, TemporaryDirectoryIsLocal) {
 // The file removed or replaced under the process
 
 TEST_F(CacheTest, DirectoryRemovedUnderTheConnection) {
-    ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    ASSERT_EQ(error_text(store(kSpins, kBasis)), "");
     fs::remove_all(cache_dir());
-    ASSERT_EQ(error_text(store_cached_basis(Spins{2, 2}, kBasis)), "");
+    ASSERT_EQ(error_text(store(Spins{2, 2}, kBasis)), "");
     RawDatabase db(database());
     EXPECT_EQ(db.texts("SELECT hex(spins) FROM cgbasis"),
               std::vector<std::string>{"0200000002000000"});
 }
 
 TEST_F(CacheTest, DatabaseReplacedUnderTheConnection) {
-    ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    ASSERT_EQ(error_text(store(kSpins, kBasis)), "");
     const fs::path other = dir_ / "other.db";
     {
         RawDatabase replacement(other);
@@ -533,8 +552,8 @@ TEST_F(CacheTest, DatabaseReplacedUnderTheConnection) {
     for (const char* suffix : {"-wal", "-shm"}) fs::remove(database().string() + suffix);
     fs::rename(other, database());
 
-    ASSERT_EQ(error_text(store_cached_basis(Spins{2, 2}, kBasis)), "");
-    const auto loaded = load_cached_basis(Spins{2, 2});
+    ASSERT_EQ(error_text(store(Spins{2, 2}, kBasis)), "");
+    const auto loaded = load(Spins{2, 2});
     ASSERT_TRUE(loaded && *loaded);
     RawDatabase db(database());
     EXPECT_EQ(db.texts("SELECT hex(spins) FROM cgbasis"),
@@ -568,12 +587,12 @@ TEST_P(CacheFaults, FailEveryOperationUntilRemoved) {
     if (const auto at = expected.find("{path}"); at != std::string::npos) {
         expected.replace(at, 6, (cache / "cgbasis.db").string());
     }
-    EXPECT_EQ(error_text(load_cached_basis(kSpins)), expected);
-    EXPECT_EQ(error_text(store_cached_basis(kSpins, kBasis)), expected);
+    EXPECT_EQ(error_text(load(kSpins)), expected);
+    EXPECT_EQ(error_text(store(kSpins, kBasis)), expected);
 
     c.remove(dir_);
-    EXPECT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
-    const auto loaded = load_cached_basis(kSpins);
+    EXPECT_EQ(error_text(store(kSpins, kBasis)), "");
+    const auto loaded = load(kSpins);
     ASSERT_TRUE(loaded && *loaded) << error_text(loaded);
 }
 
@@ -617,7 +636,7 @@ TEST_P(CacheColumnType, NonBlobDataFailsTheQuery) {
                       "INSERT INTO cgbasis VALUES (" +
                       sql_blob(spin_key(kSpins)) + ", " + GetParam().value + ")"),
               "");
-    EXPECT_EQ(error_text(load_cached_basis(kSpins)),
+    EXPECT_EQ(error_text(load(kSpins)),
               std::string("Query failed: Invalid column type ") + GetParam().type +
                   " at index: 0, name: data");
 }
@@ -630,27 +649,27 @@ INSTANTIATE_TEST_SUITE_P(Cases, CacheColumnType,
                          [](const auto& test) { return std::string(test.param.type); });
 
 TEST_F(CacheTest, UndecodableBlobIsAnErrorNotAMiss) {
-    ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    ASSERT_EQ(error_text(store(kSpins, kBasis)), "");
     const Bytes garbage = {0x93, 'N', 'U', 'M', 'P', 'Y', 9, 0};
     RawDatabase db(database());
     ASSERT_EQ(db.exec("UPDATE cgbasis SET data = " + sql_blob(garbage)), "");
 
     const auto decoded = read_npy_blob(garbage);
     ASSERT_FALSE(decoded);
-    EXPECT_EQ(error_text(load_cached_basis(kSpins)),
+    EXPECT_EQ(error_text(load(kSpins)),
               "Failed to deserialize array: " + decoded.error());
 }
 
 TEST_F(CacheTest, TableDroppedByAnotherConnection) {
-    ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    ASSERT_EQ(error_text(store(kSpins, kBasis)), "");
     RawDatabase db(database());
     ASSERT_EQ(db.exec("DROP TABLE cgbasis"), "");
 
     // The connection learns of the change when its statement runs, and then prepares no more.
-    EXPECT_EQ(error_text(load_cached_basis(kSpins)), "Query failed: no such table: cgbasis");
-    EXPECT_EQ(error_text(load_cached_basis(kSpins)),
+    EXPECT_EQ(error_text(load(kSpins)), "Query failed: no such table: cgbasis");
+    EXPECT_EQ(error_text(load(kSpins)),
               "Failed to prepare query: no such table: cgbasis");
-    EXPECT_EQ(error_text(store_cached_basis(kSpins, kBasis)),
+    EXPECT_EQ(error_text(store(kSpins, kBasis)),
               "Failed to insert data: no such table: cgbasis");
 }
 
@@ -687,15 +706,15 @@ TEST_F(CacheTest, ReadOnlyDirectories) {
         std::string problems;
 
         use_cache_directory(locked / "cache");
-        problems += mismatch("below it", error_text(load_cached_basis(kSpins)),
+        problems += mismatch("below it", error_text(load(kSpins)),
                              "Failed to create cache directory: Permission denied");
         use_cache_directory(locked);
-        problems += mismatch("in it", error_text(load_cached_basis(kSpins)),
+        problems += mismatch("in it", error_text(load(kSpins)),
                              "Failed to open database: unable to open database file: " +
                                  (locked / "cgbasis.db").string());
 
         fs::permissions(locked, fs::perms::owner_all);
-        problems += mismatch("unlocked", error_text(store_cached_basis(kSpins, kBasis)), "");
+        problems += mismatch("unlocked", error_text(store(kSpins, kBasis)), "");
         return problems;
     });
 }
@@ -703,10 +722,10 @@ TEST_F(CacheTest, ReadOnlyDirectories) {
 // A cache filled by someone else (here: before the directory was locked) still serves hits
 // through a fresh connection; only storing fails.
 TEST_F(CacheTest, ReadOnlyCacheServesHits) {
-    ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    ASSERT_EQ(error_text(store(kSpins, kBasis)), "");
     // Closing the connection folds the write-ahead log into the file and removes it.
     use_cache_directory(dir_ / "elsewhere");
-    ASSERT_EQ(error_text(load_cached_basis(kSpins)), "");
+    ASSERT_EQ(error_text(load(kSpins)), "");
     ASSERT_FALSE(fs::exists(database().string() + "-wal"));
 
     expect_unprivileged(dir_, [&] {
@@ -714,35 +733,35 @@ TEST_F(CacheTest, ReadOnlyCacheServesHits) {
         std::error_code ignored;
         fs::permissions(cache_dir(), fs::perms::owner_read | fs::perms::owner_exec, ignored);
         use_cache_directory(cache_dir());
-        const auto loaded = load_cached_basis(kSpins);
+        const auto loaded = load(kSpins);
         if (!loaded) return "load: " + error_text(loaded);
         if (!*loaded || !same_bits(**loaded, kBasis)) return std::string("load: not the row");
-        const auto missing = load_cached_basis(Spins{2, 2});
+        const auto missing = load(Spins{2, 2});
         if (!missing || *missing) return std::string("miss: ") + error_text(missing);
-        return mismatch("store", error_text(store_cached_basis(Spins{2, 2}, kBasis)),
+        return mismatch("store", error_text(store(Spins{2, 2}, kBasis)),
                         "Failed to insert data: attempt to write a readonly database");
     });
 }
 
 TEST_F(CacheTest, LockedBeyondTheBusyTimeout) {
-    ASSERT_EQ(error_text(load_cached_basis(kSpins)), "");
+    ASSERT_EQ(error_text(load(kSpins)), "");
     RawDatabase other(database());
     ASSERT_EQ(other.exec("BEGIN EXCLUSIVE"), "");
-    EXPECT_EQ(error_text(store_cached_basis(kSpins, kBasis)),
+    EXPECT_EQ(error_text(store(kSpins, kBasis)),
               "Failed to insert data: database is locked");
     ASSERT_EQ(other.exec("COMMIT"), "");
-    EXPECT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    EXPECT_EQ(error_text(store(kSpins, kBasis)), "");
 }
 
 TEST_F(CacheTest, WaitsForALockReleasedWithinTheBusyTimeout) {
-    ASSERT_EQ(error_text(load_cached_basis(kSpins)), "");
+    ASSERT_EQ(error_text(load(kSpins)), "");
     RawDatabase other(database());
     ASSERT_EQ(other.exec("BEGIN EXCLUSIVE"), "");
     std::thread release([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         other.exec("COMMIT");
     });
-    EXPECT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    EXPECT_EQ(error_text(store(kSpins, kBasis)), "");
     release.join();
 }
 
@@ -766,14 +785,14 @@ TEST_P(CacheLockFault, PropagatesAndDecidesThePoisoning) {
         {
             bool propagated = false;
             try {
-                (void)run_inside_cache_operation(c.raise);
+                (void)run_inside(c.raise);
             } catch (...) {
                 propagated = true;
             }
             const std::string problems =
                 mismatch("propagated", propagated ? "yes" : "no", "yes") +
-                mismatch("load", error_text(load_cached_basis(kSpins)), c.later_error) +
-                mismatch("store", error_text(store_cached_basis(kSpins, kBasis)), c.later_error);
+                mismatch("load", error_text(load(kSpins)), c.later_error) +
+                mismatch("store", error_text(store(kSpins, kBasis)), c.later_error);
             std::fputs(problems.c_str(), stderr);
             std::_Exit(problems.empty() ? 0 : 1);
         },
@@ -795,26 +814,26 @@ INSTANTIATE_TEST_SUITE_P(
 // A connection opened before fork() belongs to the parent: the child opens its own, and both
 // go on writing into one consistent file.
 TEST_F(CacheTest, ChildOfForkOpensItsOwnConnection) {
-    ASSERT_EQ(error_text(store_cached_basis(kSpins, kBasis)), "");
+    ASSERT_EQ(error_text(store(kSpins, kBasis)), "");
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         StatementLog log;
-        bool ok = static_cast<bool>(store_cached_basis(Spins{7, 7}, kBasis));
+        bool ok = static_cast<bool>(store(Spins{7, 7}, kBasis));
         const auto statements = log.take();
         ok = ok && std::find(statements.begin(), statements.end(), kCacheTableStatement) !=
                        statements.end();
-        for (int r = 0; r < 20 && ok; ++r) ok = static_cast<bool>(store_cached_basis(Spins{8, r}, kBasis));
+        for (int r = 0; r < 20 && ok; ++r) ok = static_cast<bool>(store(Spins{8, r}, kBasis));
         std::_Exit(ok ? 0 : 1);
     }
     for (int r = 0; r < 20; ++r) {
-        ASSERT_EQ(error_text(store_cached_basis(Spins{9, r}, kBasis)), "");
+        ASSERT_EQ(error_text(store(Spins{9, r}, kBasis)), "");
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     for (const Spins& key : {Spins{7, 7}, Spins{8, 19}, Spins{9, 19}}) {
-        const auto found = load_cached_basis(key);
+        const auto found = load(key);
         ASSERT_TRUE(found && *found);
     }
 }
@@ -833,9 +852,9 @@ TEST_F(CacheTest, ProcessesShareOneFile) {
             for (int r = 0; r < kRounds && ok; ++r) {
                 const Spins own = {p, r};
                 const Tensor value = make_tensor({1}, {p * 100.0 + r});
-                ok = store_cached_basis(own, value) && store_cached_basis(Spins{-1, r}, shared);
-                const auto mine = load_cached_basis(own);
-                const auto common = load_cached_basis(Spins{-1, r});
+                ok = store(own, value) && store(Spins{-1, r}, shared);
+                const auto mine = load(own);
+                const auto common = load(Spins{-1, r});
                 ok = ok && mine && *mine && same_bits(**mine, value) && common && *common &&
                      same_bits(**common, shared);
             }

@@ -112,14 +112,14 @@ bool same_bits(const Tensor& a, const Tensor& b) {
 }
 
 bool database_holds(const CGSpec& spec) {
-    const auto loaded = load_cached_basis(spec.spins());
+    const auto loaded = load_from_environment(spec.spins());
     return loaded && loaded->has_value();
 }
 
 // A symbol asked for again is summed by the plan made the first time: the same bits, and its
 // bases are still fetched and stored, here into the database of a new cache path.
 TEST_F(CacheDirectory, RepeatedSymbolsAreTheSameBitsAndStillStoreTheirBases) {
-    ::setenv(kBasisStoreBytesVariable, "0", 1);
+    process_basis_store().set_bound(0);
     const auto a = spec_of({2, 2, 2, 2}, {1, 1, -1, 1});
     const auto b = spec_of({2, 2, 2}, {1, 1, -1});
     const auto contraction = *Contraction::create({2, 3}, {0, 2});
@@ -129,9 +129,10 @@ TEST_F(CacheDirectory, RepeatedSymbolsAreTheSameBitsAndStillStoreTheirBases) {
     ASSERT_TRUE(x && r);
 
     ::setenv("TAVRIN_CACHE_PATH", (dir_ / "again").c_str(), 1);
+    use_environment(context_);
     auto x_again = compute_xsymbol(a, b, contraction, context_);
     auto r_again = compute_rsymbol(a, permutation, context_);
-    ::unsetenv(kBasisStoreBytesVariable);
+    process_basis_store().set_bound(kDefaultBasisStoreBytes);
     ASSERT_TRUE(x_again && r_again);
     EXPECT_TRUE(same_bits(x->data, x_again->data));
     EXPECT_TRUE(same_bits(r->data, r_again->data));
