@@ -3,6 +3,7 @@
 #include <string>
 
 #include "coupling/clebsch_gordan.hpp"
+#include "coupling/om_configurations.hpp"
 #include "tensor/matmul.hpp"
 
 namespace tavrin {
@@ -16,12 +17,6 @@ std::uint64_t dim(std::int32_t two_j) { return static_cast<std::uint64_t>(two_j)
 TavrinError too_few_edges_for_basis(std::size_t n) {
     return TavrinError::invalid_cgt_spec("Cannot build canonical basis with " + std::to_string(n) +
                                          " external edges (minimum is 2)");
-}
-
-TavrinError two_edge_spin_mismatch(std::int32_t a, std::int32_t b) {
-    return TavrinError::invalid_cgt_spec("Two-edge CG tensor requires equal spins, got j=" +
-                                         std::to_string(a) + "/2 and j=" + std::to_string(b) +
-                                         "/2");
 }
 
 Tensor cg_tensor(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j) {

@@ -12,10 +12,9 @@
 
 namespace tavrin {
 
-// The errors of a basis that cannot be built from its edges alone: fewer than two edges, and two
-// edges of different spins (the doubled spins, printed as "j={a}/2").
+// The error of a basis that cannot be built from its edges alone: fewer than two edges. (Two
+// edges of different spins: two_edge_spin_mismatch of coupling/om_configurations.hpp.)
 TavrinError too_few_edges_for_basis(std::size_t n);
-TavrinError two_edge_spin_mismatch(std::int32_t a, std::int32_t b);
 
 // Vertex tensor of shape [two_j1 + 1, two_j2 + 1, two_j + 1]; element [i1, i2, i3] is
 // <j1 m1; j2 m2 | J M> with m = i - j on every axis.

@@ -9,12 +9,16 @@
 
 namespace tavrin::bindings {
 
-namespace {
-
-void set_library_error(const TavrinError& error) {
+void set_library_error(const TavrinError& error) noexcept {
     PyObject* exception_class = error.is_value_error() ? PyExc_ValueError : PyExc_RuntimeError;
-    set_python_error(exception_class, error.python_message());
+    try {
+        set_python_error(exception_class, error.python_message());
+    } catch (...) {
+        PyErr_NoMemory();  // only building the message can fail
+    }
 }
+
+namespace {
 
 void keep_python_error() noexcept {
     if (!PyErr_Occurred()) {

@@ -6,19 +6,54 @@
 #include "bindings/convert.hpp"
 #include "bindings/created_once.hpp"
 #include "bindings/docstrings.hpp"
+#include "bindings/fastcall_arguments.hpp"
 #include "bindings/pickling.hpp"
 #include "bindings/slots.hpp"
+#include "coupling/om_configurations.hpp"
 #include "support/bytes_and_text.hpp"
 
 namespace tavrin::bindings {
 
 namespace {
 
+// Spins that cannot couple are an ordinary answer here: raised without a C++ throw.
 PyObject* cg_spec_from_edges(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
     return guarded_object([&] {
         const auto [edges] = bind_arguments<1>(args, kwargs, "from_edges", {"edges"});
-        return to_python(
-            take(CGSpec::from_edges(convert_argument("edges", edges, to_edge_list))));
+        return value_or_library_error(
+            CGSpec::from_edges(convert_argument("edges", edges, to_edge_list)),
+            [](CGSpec&& spec) { return to_python(std::move(spec)); });
+    });
+}
+
+// The questions are asked in tight loops: fast calls.
+PyObject* cg_spec_admits_invariant(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) noexcept {
+    return guarded_object([&] {
+        const auto [edges] =
+            bind_fastcall_arguments<1>(args, nargs, kwnames, "admits_invariant", {"edges"});
+        return PyRef::borrow(
+            admits_invariant(convert_argument("edges", edges, to_edge_spins)) ? Py_True
+                                                                              : Py_False);
+    });
+}
+
+PyObject* cg_spec_count_invariants(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) noexcept {
+    return guarded_object([&] {
+        const auto [edges] =
+            bind_fastcall_arguments<1>(args, nargs, kwnames, "count_invariants", {"edges"});
+        const std::vector<std::int32_t> spins = convert_argument("edges", edges, to_edge_spins);
+        if (const auto count = count_invariants(spins)) {
+            return checked(PyLong_FromUnsignedLongLong(*count));
+        }
+        if (const auto decimal = count_invariants_decimal(spins)) {
+            return checked(PyLong_FromString(decimal->c_str(), nullptr, 10));
+        }
+        PyErr_SetString(PyExc_ValueError,
+                        "The internal spins of these edges range over too many values to count "
+                        "their invariants");
+        throw_python_error();
     });
 }
 
@@ -53,6 +88,10 @@ PyRef cg_spec_state(const CGSpec& spec) { return state_tuple(spec.edges()); }
 PyMethodDef cg_spec_methods[] = {
     {"from_edges", as_method(cg_spec_from_edges), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
      docs::cg_spec_from_edges},
+    {"admits_invariant", as_method(cg_spec_admits_invariant),
+     METH_FASTCALL | METH_KEYWORDS | METH_STATIC, docs::cg_spec_admits_invariant},
+    {"count_invariants", as_method(cg_spec_count_invariants),
+     METH_FASTCALL | METH_KEYWORDS | METH_STATIC, docs::cg_spec_count_invariants},
     {"num_external", read_method<CGSpec, &CGSpec::num_external>, METH_NOARGS,
      docs::cg_spec_num_external},
     {"om_dimension", read_method<CGSpec, &CGSpec::om_dimension>, METH_NOARGS,

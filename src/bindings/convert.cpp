@@ -129,6 +129,11 @@ std::vector<Edge> to_edge_list(PyObject* object) {
     return sequence_items<Edge>(object, to_edge);
 }
 
+std::vector<std::int32_t> to_edge_spins(PyObject* object) {
+    return sequence_items<std::int32_t>(object,
+                                        [](PyObject* item) { return to_edge(item).j.twice(); });
+}
+
 std::vector<std::uint64_t> to_uint64_list(PyObject* object) {
     return sequence_items<std::uint64_t>(object, to_uint64);
 }

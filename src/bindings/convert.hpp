@@ -32,6 +32,8 @@ const Contraction& to_contraction(PyObject* object);
 // of 2^64 and more).
 std::vector<Edge> to_edge_list(PyObject* object);
 std::vector<std::uint64_t> to_uint64_list(PyObject* object);
+// The doubled spins of a sequence of edges, read as to_edge_list reads it.
+std::vector<std::int32_t> to_edge_spins(PyObject* object);
 
 // The keyword `method` of the symbol functions: null (not given) or "dense" is the dense method,
 // "recoupling" the recoupling method. A non-str raises TypeError "'{type}' object is not an

@@ -3,6 +3,8 @@
 
 #include <gmp.h>
 
+#include "support/double_double.hpp"
+
 namespace tavrin {
 
 // An owned GMP integer, initialised to zero.
@@ -37,5 +39,10 @@ private:
 // The nearest double (ties to even) to sqrt(numerator / denominator) for positive integers
 // whose quotient lies in (0, 1]; values below the double range round to zero.
 double rounded_sqrt_of_quotient(mpz_srcptr numerator, mpz_srcptr denominator);
+
+// sqrt(numerator / denominator) for positive integers whose quotient lies between 2^-900 and
+// 2^900, as high + low: high the nearest double (ties to even), low the remainder high leaves,
+// to 53 bits.
+DoubleDouble double_double_sqrt_of_quotient(mpz_srcptr numerator, mpz_srcptr denominator);
 
 }  // namespace tavrin

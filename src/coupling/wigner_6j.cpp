@@ -148,33 +148,66 @@ std::optional<double> wigner_6j_fixed_width(std::int32_t two_j1, std::int32_t tw
     return round_prime_root(sum.sign, sum.magnitude, e, count);
 }
 
-double wigner_6j_gmp(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
-                     std::int32_t two_j4, std::int32_t two_j5, std::int32_t two_j6) {
+namespace {
+
+// The square of a 6j symbol whose triads hold as numerator / denominator, and its sign (0 when
+// it vanishes).
+int six_j_square(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
+                 std::int32_t two_j4, std::int32_t two_j5, std::int32_t two_j6,
+                 mpz_ptr numerator, mpz_ptr denominator) {
     BigRational sum;
     racah_sum(racah_sum_bounds(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6), sum.get());
     const int sign = mpq_sgn(sum.get());
-    if (sign == 0) return 0.0;
+    if (sign == 0) return 0;
     const std::int64_t j1 = two_j1, j2 = two_j2, j3 = two_j3, j4 = two_j4, j5 = two_j5,
                        j6 = two_j6;
-    BigInt numerator;
-    BigInt denominator;
-    mpz_set_ui(numerator.get(), 1);
-    mpz_set_ui(denominator.get(), 1);
+    mpz_set_ui(numerator, 1);
+    mpz_set_ui(denominator, 1);
     for (const auto& [a, b, c] : {std::array{j1, j2, j3}, std::array{j1, j5, j6},
                                   std::array{j4, j2, j6}, std::array{j4, j5, j3}}) {
         // The doubled sums a + b - c etc. are even: halve after forming them.
-        multiply_by_factorial(numerator.get(), (a + b - c) / 2);
-        multiply_by_factorial(numerator.get(), (a - b + c) / 2);
-        multiply_by_factorial(numerator.get(), (-a + b + c) / 2);
-        multiply_by_factorial(denominator.get(), (a + b + c) / 2 + 1);
+        multiply_by_factorial(numerator, (a + b - c) / 2);
+        multiply_by_factorial(numerator, (a - b + c) / 2);
+        multiply_by_factorial(numerator, (-a + b + c) / 2);
+        multiply_by_factorial(denominator, (a + b + c) / 2 + 1);
     }
     BigInt square;
     mpz_mul(square.get(), mpq_numref(sum.get()), mpq_numref(sum.get()));
-    mpz_mul(numerator.get(), numerator.get(), square.get());
+    mpz_mul(numerator, numerator, square.get());
     mpz_mul(square.get(), mpq_denref(sum.get()), mpq_denref(sum.get()));
-    mpz_mul(denominator.get(), denominator.get(), square.get());
+    mpz_mul(denominator, denominator, square.get());
+    return sign;
+}
+
+}  // namespace
+
+double wigner_6j_gmp(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
+                     std::int32_t two_j4, std::int32_t two_j5, std::int32_t two_j6) {
+    BigInt numerator;
+    BigInt denominator;
+    const int sign = six_j_square(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6,
+                                  numerator.get(), denominator.get());
+    if (sign == 0) return 0.0;
     const double magnitude = rounded_sqrt_of_quotient(numerator.get(), denominator.get());
     return sign < 0 ? -magnitude : magnitude;
+}
+
+DoubleDouble scaled_wigner_6j_exact(std::uint64_t scale, std::int32_t two_j1,
+                                    std::int32_t two_j2, std::int32_t two_j3,
+                                    std::int32_t two_j4, std::int32_t two_j5,
+                                    std::int32_t two_j6) {
+    if (scale == 0 || !six_j_triads_hold(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6)) {
+        return {};
+    }
+    BigInt numerator;
+    BigInt denominator;
+    const int sign = six_j_square(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6,
+                                  numerator.get(), denominator.get());
+    if (sign == 0) return {};
+    mpz_mul_ui(numerator.get(), numerator.get(), static_cast<unsigned long>(scale));
+    const DoubleDouble magnitude =
+        double_double_sqrt_of_quotient(numerator.get(), denominator.get());
+    return sign < 0 ? negated(magnitude) : magnitude;
 }
 
 double wigner_6j_exact(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,

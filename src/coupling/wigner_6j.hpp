@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "coupling/prime_sum.hpp"
-
+#include "support/double_double.hpp"
 #include "support/process_store.hpp"
 
 namespace tavrin {
@@ -33,6 +33,14 @@ std::optional<double> wigner_6j_fixed_width(std::int32_t two_j1, std::int32_t tw
                                             std::int32_t two_j5, std::int32_t two_j6);
 double wigner_6j_gmp(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
                      std::int32_t two_j4, std::int32_t two_j5, std::int32_t two_j6);
+
+// sqrt(scale) times the 6j symbol, evaluated exactly and rounded once to a double-double: high
+// the nearest double, low what it leaves (see double_double_sqrt_of_quotient). Zero when a
+// triad fails. For recoupling coefficients sqrt((2e+1)(2f+1)) {...}.
+DoubleDouble scaled_wigner_6j_exact(std::uint64_t scale, std::int32_t two_j1,
+                                    std::int32_t two_j2, std::int32_t two_j3,
+                                    std::int32_t two_j4, std::int32_t two_j5,
+                                    std::int32_t two_j6);
 
 // The same value through a process-wide memo (one of the process-wide stores: at most its
 // bound in bytes, the least recently used symbol out first). Safe to call from any thread.

@@ -1,8 +1,10 @@
 #include "recoupling/tree_basis.hpp"
 
+#include <algorithm>
 #include <string>
 
 #include "basis/fusion_tree.hpp"
+#include "coupling/om_configurations.hpp"
 
 namespace tavrin::recoupling {
 
@@ -24,14 +26,25 @@ Status check_tree_shape(const CGSpec& spec) {
     return {};
 }
 
-std::unordered_map<Path, std::size_t, PathHash> om_indices(const CGSpec& spec) {
-    std::unordered_map<Path, std::size_t, PathHash> indices;
-    indices.reserve(spec.om_dimension());
-    for (std::size_t a = 0; a < spec.om_dimension(); ++a) {
-        const auto config = spec.config(a);
-        indices.emplace(Path(config.begin(), config.end()), a);
+std::optional<std::size_t> find_configuration(const CGSpec& spec,
+                                              std::span<const std::int32_t> path) {
+    if (path.size() != spec.config_length()) return std::nullopt;
+    std::size_t low = 0;
+    std::size_t high = spec.om_dimension();
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        const auto config = spec.config(middle);
+        if (std::lexicographical_compare(config.begin(), config.end(), path.begin(),
+                                         path.end())) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
     }
-    return indices;
+    if (low == spec.om_dimension()) return std::nullopt;
+    const auto found = spec.config(low);
+    if (!std::equal(found.begin(), found.end(), path.begin(), path.end())) return std::nullopt;
+    return low;
 }
 
 }  // namespace tavrin::recoupling

@@ -3,10 +3,11 @@
 #pragma once
 
 #include <cstddef>
-#include <unordered_map>
+#include <cstdint>
+#include <optional>
+#include <span>
 
 #include "core/error.hpp"
-#include "recoupling/fusion_state.hpp"
 #include "specs/cg_spec.hpp"
 
 namespace tavrin::recoupling {
@@ -21,7 +22,9 @@ double direction_sign(const CGSpec& spec);
 // edges, or two edges of different spins.
 Status check_tree_shape(const CGSpec& spec);
 
-// OM index of every configuration of spec.
-std::unordered_map<Path, std::size_t, PathHash> om_indices(const CGSpec& spec);
+// The OM index of a configuration of spec (found by bisection: the configurations are in
+// ascending lexicographic order); empty when the path is none of them.
+std::optional<std::size_t> find_configuration(const CGSpec& spec,
+                                              std::span<const std::int32_t> path);
 
 }  // namespace tavrin::recoupling

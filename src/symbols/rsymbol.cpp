@@ -15,6 +15,8 @@ namespace tavrin {
 
 template <>
 PlanStore<RBlockPlan>& symbol_plans<RBlockPlan>();
+template <>
+PlanStore<recoupling::RecoupledRPlan>& symbol_plans<recoupling::RecoupledRPlan>();
 
 namespace {
 
@@ -87,22 +89,60 @@ Result<Tensor> dense_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted,
     if (!plan) {
         return fail(std::move(plan.error()));
     }
-    const std::uint64_t bytes = plan_owned_bytes<RBlockPlan>(key, spec_permuted, plan_bytes(**plan));
+    const std::uint64_t bytes =
+        plan_owned_bytes<RBlockPlan>(key, spec_permuted, plan_bytes(**plan));
     symbol_plans<RBlockPlan>().insert(
         key, std::make_shared<const RSymbolPlan>(RSymbolPlan{spec_permuted, *plan}), bytes);
     return sum_rsymbol_blocks(**plan, *original, *permuted, context);
 }
 
-// The errors of the two canonical bases the dense method fetches, in its order, then the moves.
+using RecoupledRSymbolPlan = SymbolPlan<recoupling::RecoupledRPlan>;
+
+// The moves by the plan when there is one; otherwise the errors of the two canonical bases the
+// dense method fetches, in its order, then the plan of the moves, kept for the next call.
 Result<Tensor> recoupled_rsymbol(const CGSpec& spec, const CGSpec& spec_permuted,
                                  std::span<const std::uint64_t> permutation,
+                                 const RecoupledRSymbolPlan* known, const PlanKey& key,
                                  CallContext& context) {
+    if (known != nullptr) {
+        return recoupling::rsymbol_by_recoupling(*known->blocks, context);
+    }
     for (const CGSpec* checked : {&spec, &spec_permuted}) {
         if (auto shape = recoupling::check_tree_shape(*checked); !shape) {
             return fail(std::move(shape.error()));
         }
     }
-    return recoupling::rsymbol_by_recoupling(spec, spec_permuted, permutation, context);
+    auto plan = recoupling::plan_rsymbol_by_recoupling(spec, spec_permuted, permutation, context);
+    if (!plan) {
+        return fail(std::move(plan.error()));
+    }
+    const std::uint64_t bytes =
+        plan_owned_bytes<recoupling::RecoupledRPlan>(key, spec_permuted, (*plan)->bytes());
+    symbol_plans<recoupling::RecoupledRPlan>().insert(
+        key,
+        std::make_shared<const RecoupledRSymbolPlan>(RecoupledRSymbolPlan{spec_permuted, *plan}),
+        bytes);
+    return recoupling::rsymbol_by_recoupling(**plan, context);
+}
+
+// The symbol by one method's memo of plans: the permuted specification of a known plan, or
+// made with its checks (a plan is kept only for a valid permutation), then the method's sum.
+template <class Blocks, class Sum>
+Result<RSymbol> rsymbol_by_plan(const PlanKey& key, const CGSpec& spec,
+                                std::span<const std::uint64_t> permutation, const Sum& sum) {
+    const std::shared_ptr<const SymbolPlan<Blocks>> known =
+        symbol_plans<Blocks>().find(key).value_or(nullptr);
+    auto spec_permuted =
+        known ? Result<CGSpec>(known->derived_spec) : permuted_spec(spec, permutation);
+    if (!spec_permuted) {
+        return fail(std::move(spec_permuted.error()));
+    }
+    auto r = sum(*spec_permuted, known.get());
+    if (!r) {
+        return fail(std::move(r.error()));
+    }
+    check_invariant(r->rank() == 2, "R-symbol should be 2-dimensional");
+    return RSymbol{std::move(*spec_permuted), std::move(*r)};
 }
 
 }  // namespace
@@ -114,32 +154,33 @@ PlanStore<RBlockPlan>& symbol_plans<RBlockPlan>() {
     return *memo;
 }
 
+template <>
+PlanStore<recoupling::RecoupledRPlan>& symbol_plans<recoupling::RecoupledRPlan>() {
+    static auto* const memo = new PlanStore<recoupling::RecoupledRPlan>(
+        "rsymbol_recoupling_plans", "TAVRIN_RSYMBOL_RECOUPLING_PLANS_BYTES",
+        kDefaultPlanMemoBytes, kLargestPlanShare);
+    return *memo;
+}
+
 namespace {
-// Made with the library, so that the memo is listed before its first use.
-[[maybe_unused]] const bool made_at_start = (symbol_plans<RBlockPlan>(), true);
+// Made with the library, so that the memos are listed before their first use.
+[[maybe_unused]] const bool made_at_start =
+    (symbol_plans<RBlockPlan>(), symbol_plans<recoupling::RecoupledRPlan>(), true);
 }  // namespace
 
 Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation,
                                 CallContext& context, SymbolMethod method) {
-    // A plan is kept only for a valid permutation: with one, the checks have passed before.
-    const PlanKey key =
-        method == SymbolMethod::Dense ? rsymbol_plan_key(spec, permutation) : PlanKey{};
-    const std::shared_ptr<const RSymbolPlan> known =
-        method == SymbolMethod::Dense ? symbol_plans<RBlockPlan>().find(key).value_or(nullptr)
-                                      : nullptr;
-    auto spec_permuted =
-        known ? Result<CGSpec>(known->derived_spec) : permuted_spec(spec, permutation);
-    if (!spec_permuted) {
-        return fail(std::move(spec_permuted.error()));
+    const PlanKey key = rsymbol_plan_key(spec, permutation);
+    if (method == SymbolMethod::Recoupling) {
+        return rsymbol_by_plan<recoupling::RecoupledRPlan>(
+            key, spec, permutation, [&](const CGSpec& spec_permuted, const auto* known) {
+                return recoupled_rsymbol(spec, spec_permuted, permutation, known, key, context);
+            });
     }
-    auto r = method == SymbolMethod::Dense
-                 ? dense_rsymbol(spec, *spec_permuted, permutation, known.get(), key, context)
-                 : recoupled_rsymbol(spec, *spec_permuted, permutation, context);
-    if (!r) {
-        return fail(std::move(r.error()));
-    }
-    check_invariant(r->rank() == 2, "R-symbol should be 2-dimensional");
-    return RSymbol{std::move(*spec_permuted), std::move(*r)};
+    return rsymbol_by_plan<RBlockPlan>(
+        key, spec, permutation, [&](const CGSpec& spec_permuted, const auto* known) {
+            return dense_rsymbol(spec, spec_permuted, permutation, known, key, context);
+        });
 }
 
 }  // namespace tavrin

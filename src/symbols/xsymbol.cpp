@@ -16,6 +16,8 @@ namespace tavrin {
 
 template <>
 PlanStore<XBlockPlan>& symbol_plans<XBlockPlan>();
+template <>
+PlanStore<recoupling::RecoupledXPlan>& symbol_plans<recoupling::RecoupledXPlan>();
 
 namespace {
 
@@ -125,17 +127,53 @@ Result<Tensor> dense_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
     return sum_xsymbol_blocks(**plan, *basis_a, *basis_b, *basis_c, context);
 }
 
-// The errors of the three canonical bases the dense method fetches, in its order, then the
-// moves.
+using RecoupledXSymbolPlan = SymbolPlan<recoupling::RecoupledXPlan>;
+
+// The moves by the plan when there is one; otherwise the errors of the three canonical bases the
+// dense method fetches, in its order, then the plan of the moves, kept for the next call.
 Result<Tensor> recoupled_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
                                  const Contraction& contraction, const CGSpec& spec_c,
+                                 const RecoupledXSymbolPlan* known, const PlanKey& key,
                                  CallContext& context) {
+    if (known != nullptr) {
+        return recoupling::xsymbol_by_recoupling(*known->blocks, context);
+    }
     for (const CGSpec* checked : {&spec_a, &spec_b, &spec_c}) {
         if (auto shape = recoupling::check_tree_shape(*checked); !shape) {
             return fail(std::move(shape.error()));
         }
     }
-    return recoupling::xsymbol_by_recoupling(spec_a, spec_b, contraction, spec_c, context);
+    auto plan =
+        recoupling::plan_xsymbol_by_recoupling(spec_a, spec_b, contraction, spec_c, context);
+    if (!plan) {
+        return fail(std::move(plan.error()));
+    }
+    const std::uint64_t bytes =
+        plan_owned_bytes<recoupling::RecoupledXPlan>(key, spec_c, (*plan)->bytes());
+    symbol_plans<recoupling::RecoupledXPlan>().insert(
+        key, std::make_shared<const RecoupledXSymbolPlan>(RecoupledXSymbolPlan{spec_c, *plan}),
+        bytes);
+    return recoupling::xsymbol_by_recoupling(**plan, context);
+}
+
+// The symbol by one method's memo of plans: C of a known plan, or made with the checks of the
+// pairs (a plan is kept only for valid pairs), then the method's sum.
+template <class Blocks, class Sum>
+Result<XSymbol> xsymbol_by_plan(const PlanKey& key, const CGSpec& spec_a, const CGSpec& spec_b,
+                                const Contraction& contraction, const Sum& sum) {
+    const std::shared_ptr<const SymbolPlan<Blocks>> known =
+        symbol_plans<Blocks>().find(key).value_or(nullptr);
+    auto spec_c = known ? Result<CGSpec>(known->derived_spec)
+                        : contracted_spec(spec_a, spec_b, contraction);
+    if (!spec_c) {
+        return fail(std::move(spec_c.error()));
+    }
+    auto x = sum(*spec_c, known.get());
+    if (!x) {
+        return fail(std::move(x.error()));
+    }
+    check_invariant(x->rank() == 3, "X-symbol should be 3-dimensional");
+    return XSymbol{std::move(*spec_c), std::move(*x)};
 }
 
 }  // namespace
@@ -147,34 +185,35 @@ PlanStore<XBlockPlan>& symbol_plans<XBlockPlan>() {
     return *memo;
 }
 
+template <>
+PlanStore<recoupling::RecoupledXPlan>& symbol_plans<recoupling::RecoupledXPlan>() {
+    static auto* const memo = new PlanStore<recoupling::RecoupledXPlan>(
+        "xsymbol_recoupling_plans", "TAVRIN_XSYMBOL_RECOUPLING_PLANS_BYTES",
+        kDefaultPlanMemoBytes, kLargestPlanShare);
+    return *memo;
+}
+
 namespace {
-// Made with the library, so that the memo is listed before its first use.
-[[maybe_unused]] const bool made_at_start = (symbol_plans<XBlockPlan>(), true);
+// Made with the library, so that the memos are listed before their first use.
+[[maybe_unused]] const bool made_at_start =
+    (symbol_plans<XBlockPlan>(), symbol_plans<recoupling::RecoupledXPlan>(), true);
 }  // namespace
 
 Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
                                 const Contraction& contraction, CallContext& context,
                                 SymbolMethod method) {
-    // A plan is kept only for valid pairs: with one, the checks have passed before.
-    const PlanKey key = method == SymbolMethod::Dense
-                            ? xsymbol_plan_key(spec_a, spec_b, contraction)
-                            : PlanKey{};
-    const std::shared_ptr<const XSymbolPlan> known =
-        method == SymbolMethod::Dense ? symbol_plans<XBlockPlan>().find(key).value_or(nullptr)
-                                      : nullptr;
-    auto spec_c = known ? Result<CGSpec>(known->derived_spec)
-                        : contracted_spec(spec_a, spec_b, contraction);
-    if (!spec_c) {
-        return fail(std::move(spec_c.error()));
+    const PlanKey key = xsymbol_plan_key(spec_a, spec_b, contraction);
+    if (method == SymbolMethod::Recoupling) {
+        return xsymbol_by_plan<recoupling::RecoupledXPlan>(
+            key, spec_a, spec_b, contraction, [&](const CGSpec& spec_c, const auto* known) {
+                return recoupled_xsymbol(spec_a, spec_b, contraction, spec_c, known, key,
+                                         context);
+            });
     }
-    auto x = method == SymbolMethod::Dense
-                 ? dense_xsymbol(spec_a, spec_b, contraction, *spec_c, known.get(), key, context)
-                 : recoupled_xsymbol(spec_a, spec_b, contraction, *spec_c, context);
-    if (!x) {
-        return fail(std::move(x.error()));
-    }
-    check_invariant(x->rank() == 3, "X-symbol should be 3-dimensional");
-    return XSymbol{std::move(*spec_c), std::move(*x)};
+    return xsymbol_by_plan<XBlockPlan>(
+        key, spec_a, spec_b, contraction, [&](const CGSpec& spec_c, const auto* known) {
+            return dense_xsymbol(spec_a, spec_b, contraction, spec_c, known, key, context);
+        });
 }
 
 }  // namespace tavrin

@@ -1,5 +1,6 @@
 """CGSpec and Contraction from Python: enumeration results, axis inversion, errors, hashes."""
 
+import doctest
 import itertools
 
 import pytest
@@ -13,7 +14,7 @@ LARGEST = 2**31 - 1
 OM_DIMENSIONS = [
     ((), 1),
     ((1,), 1),
-    ((1, 2), 1),
+    ((2, 2), 1),
     ((1, 1, 2), 1),
     ((2, 2, 2), 1),
     ((1, 2, 3), 1),
@@ -54,6 +55,19 @@ def test_uncoupleable_spins_are_refused(spins):
     assert str(caught.value).startswith("Invalid CGSpec: Edge spins [")
 
 
+@pytest.mark.parametrize(
+    "spins, message",
+    [((1, 2), "got j=1/2 and j=1"), ((0, 2), "got j=0 and j=1"), ((3, 1), "got j=3/2 and j=1/2")],
+    ids=str,
+)
+def test_two_edges_of_different_spins_are_refused(spins, message):
+    # Refused where the specification is made, not later in a symbol of it.
+    with pytest.raises(ValueError) as caught:
+        spec_of(spins)
+    assert str(caught.value) == ("Invalid CGSpec: Two-edge CG tensor requires equal spins, "
+                                 + message)
+
+
 def test_uncoupleable_message_lists_the_spins():
     with pytest.raises(ValueError) as caught:
         CGSpec.from_edges([Edge.incoming(Spin(1))] * 3)
@@ -62,6 +76,70 @@ def test_uncoupleable_message_lists_the_spins():
         "momentum conservation. Cannot construct valid fusion tree coupling to j=0. Common "
         "causes: an odd number of half-integer spins or incompatible spin values.",
     )
+
+
+def om_dimension_or_zero(spins):
+    try:
+        return spec_of(spins).om_dimension()
+    except ValueError:
+        return 0
+
+
+SPIN_LISTS = [spins for n in range(2, 7) for spins in itertools.product(range(4), repeat=n)
+              if n < 5 or sum(spins) % 2 == 0]
+
+
+def test_questions_agree_with_from_edges():
+    for spins in SPIN_LISTS:
+        count = om_dimension_or_zero(spins)
+        edges = spec_of(spins, [(-1) ** i for i in range(len(spins))]).edges if count else [
+            edge(s, 1) for s in spins]
+        assert CGSpec.count_invariants(edges) == count, spins
+        assert CGSpec.admits_invariant(edges) == (count > 0), spins
+
+
+@pytest.mark.parametrize(
+    "spins, count",
+    [((), 1), ((0,), 1), ((2,), 0), ((1, 1, 1), 0), ((1,) * 80, 2622127042276492108820),
+     ((LARGEST,) * 4, 2**31)],
+    ids=["no edge", "spin 0", "spin 1", "odd", "80 spins 1/2", "largest spins"],
+)
+def test_count_invariants_beyond_from_edges(spins, count):
+    edges = [edge(s, 1) for s in spins]
+    assert CGSpec.count_invariants(edges) == count
+    assert CGSpec.admits_invariant(edges) == (count > 0)
+    assert CGSpec.count_invariants(edges=tuple(edges)) == count
+
+
+def test_count_invariants_of_a_range_too_wide_to_count():
+    edges = [edge(s, 1) for s in (LARGEST - 1, LARGEST - 1, 4, LARGEST - 1, LARGEST - 1)]
+    assert CGSpec.admits_invariant(edges)
+    with pytest.raises(ValueError, match="too many values to count"):
+        CGSpec.count_invariants(edges)
+
+
+@pytest.mark.parametrize("question", [CGSpec.admits_invariant, CGSpec.count_invariants],
+                         ids=lambda q: q.__name__)
+@pytest.mark.parametrize(
+    "edges, message",
+    [("ab", "argument 'edges': Can't extract `str` to `Vec`"),
+     ([Spin(1)], "argument 'edges': 'Spin' object is not an instance of 'Edge'")],
+    ids=["str", "Spin item"],
+)
+def test_questions_refuse_what_from_edges_refuses(question, edges, message):
+    with pytest.raises(TypeError) as caught:
+        question(edges)
+    assert str(caught.value) == message
+
+
+@pytest.mark.parametrize("method", [CGSpec.from_edges, CGSpec.admits_invariant,
+                                    CGSpec.count_invariants], ids=lambda m: m.__name__)
+def test_docstring_examples_run(method):
+    test = doctest.DocTestParser().get_doctest(method.__doc__, {}, method.__name__, None, 0)
+    assert test.examples
+    runner = doctest.DocTestRunner(optionflags=doctest.NORMALIZE_WHITESPACE)
+    runner.run(test, out=lambda text: None)
+    assert runner.failures == 0
 
 
 def test_from_edges_accepts_any_sequence_and_keyword():

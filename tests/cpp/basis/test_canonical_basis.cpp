@@ -76,7 +76,8 @@ TEST_F(CacheDirectory, CanonicalBasisErrors) {
                                             " external edges (minimum is 2)");
     }
     EXPECT_FALSE(std::filesystem::exists(dir_)) << "the cache is not touched";
-    auto unequal = canonical_basis(spec_of({1, 3}, {1, -1}), context_);
+    // from_edges refuses two different spins; the internal constructor does not check them.
+    auto unequal = canonical_basis(*CGSpec::from_parts(edges_of({1, 3}, {1, -1}), {{}}), context_);
     ASSERT_FALSE(unequal);
     EXPECT_EQ(unequal.error().text(),
               "Two-edge CG tensor requires equal spins, got j=1/2 and j=3/2");

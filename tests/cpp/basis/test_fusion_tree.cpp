@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
         OmErrorCase{{1}, "Cannot build OM tensor with 1 external edges (minimum is 2)"},
         OmErrorCase{{}, "build_fusion_tree_recursive requires n >= 4, got n = 0"},
         OmErrorCase{{1, 3}, "Two-edge CG tensor requires equal spins, got j=1/2 and j=3/2"},
-        OmErrorCase{{2, 4}, "Two-edge CG tensor requires equal spins, got j=2/2 and j=4/2"}));
+        OmErrorCase{{2, 4}, "Two-edge CG tensor requires equal spins, got j=1 and j=2"}));
 
 TEST(BuildOmTensor, TwoEqualSpinsGiveIdentity) {
     EXPECT_EQ(*build_om_tensor(canonical({3, 3}), {}), Tensor::identity(4));

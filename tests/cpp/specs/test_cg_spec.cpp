@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "coupling/coupling_rule.hpp"
+#include "coupling/om_configurations.hpp"
 #include "specs/cg_spec.hpp"
 #include "test_support.hpp"
 
@@ -58,7 +59,7 @@ TEST_P(Enumeration, ConfigurationsInOrder) {
 INSTANTIATE_TEST_SUITE_P(
     Table, Enumeration,
     ::testing::Values(
-        EnumerationCase{{}, {{}}}, EnumerationCase{{1}, {{}}}, EnumerationCase{{1, 2}, {{}}},
+        EnumerationCase{{}, {{}}}, EnumerationCase{{1}, {{}}}, EnumerationCase{{2, 2}, {{}}},
         EnumerationCase{{1, 1, 2}, {{2}}}, EnumerationCase{{2, 2, 2}, {{2}}},
         EnumerationCase{{1, 2, 3}, {{3}}}, EnumerationCase{{0, 0, 0}, {{0}}},
         EnumerationCase{{1, 1, 1, 1}, {{0, 1}, {2, 1}}},
@@ -113,7 +114,53 @@ TEST(Enumeration, MatchesPlainWalkOnManySpinLists) {
             ASSERT_TRUE(spec);
             EXPECT_EQ(configs_of(*spec), expected);
         }
+        // The questions agree with the enumeration without making it.
+        EXPECT_EQ(admits_invariant(s), !expected.empty());
+        EXPECT_EQ(count_invariants(s), expected.size());
+        EXPECT_EQ(count_invariants_decimal(s), std::to_string(expected.size()));
     }
+}
+
+struct CountCase {
+    std::vector<std::int32_t> spins;
+    const char* count;
+};
+
+class InvariantCount : public ::testing::TestWithParam<CountCase> {};
+
+TEST_P(InvariantCount, InDecimalAndIn64Bits) {
+    const auto& [spins, count] = GetParam();
+    EXPECT_EQ(count_invariants_decimal(spins), count);
+    EXPECT_EQ(admits_invariant(spins), std::string(count) != "0");
+    const std::optional<std::uint64_t> fits = count_invariants(spins);
+    if (std::string(count).size() < 20) {
+        EXPECT_EQ(fits, std::stoull(count));
+    } else {
+        EXPECT_FALSE(fits) << "a count beyond 64 bits";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spins, InvariantCount,
+    ::testing::Values(
+        // Fewer than three edges: one invariant or none, whatever from_edges accepts.
+        CountCase{{}, "1"}, CountCase{{0}, "1"}, CountCase{{2}, "0"}, CountCase{{3, 3}, "1"},
+        CountCase{{1, 3}, "0"}, CountCase{{1, 1, 1}, "0"}, CountCase{{2, 4, 0}, "0"},
+        CountCase{{4, 4, 4, 4}, "5"},
+        // 2m spins 1/2: the Catalan number C(m), past 64 bits from m = 37 on.
+        CountCase{std::vector<std::int32_t>(36, 1), "477638700"},
+        CountCase{std::vector<std::int32_t>(80, 1), "2622127042276492108820"},
+        // Spins near the top of the 32-bit range, where listing is refused (too many
+        // configurations; an internal spin 2j = 2^31).
+        CountCase{{kMaxSpin, kMaxSpin, kMaxSpin, kMaxSpin}, "2147483648"},
+        CountCase{{kMaxSpin, kMaxSpin, kMaxSpin, 1}, "2"}));
+
+TEST(InvariantCount, RefusesRangesTooWideToCount) {
+    const std::vector<std::int32_t> wide{kMaxSpin - 1, kMaxSpin - 1, 4, kMaxSpin - 1,
+                                         kMaxSpin - 1};
+    EXPECT_TRUE(admits_invariant(wide));
+    EXPECT_FALSE(count_invariants(wide));
+    EXPECT_FALSE(count_invariants_decimal(wide));
 }
 
 struct RefusedCase {
@@ -143,6 +190,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "momentum conservation. Cannot construct valid fusion tree coupling to j=0. "
                     "Common causes: an odd number of half-integer spins or incompatible spin "
                     "values."},
+        // Two edges carry an invariant only when their spins are equal.
+        RefusedCase{{1, 2}, "Two-edge CG tensor requires equal spins, got j=1/2 and j=1"},
+        RefusedCase{{0, 2}, "Two-edge CG tensor requires equal spins, got j=0 and j=1"},
         // An internal spin of 2^31 cannot be stored.
         RefusedCase{{kMaxSpin, kMaxSpin, kMaxSpin, 1},
                     "Internal spin 2j=2147483648 of the fusion tree exceeds the largest "

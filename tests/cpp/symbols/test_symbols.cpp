@@ -70,8 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "Invalid CGSpec: Cannot build canonical basis with 0 external edges (minimum "
                    "is 2)"},
         XErrorCase{{1, 1, 0}, {1, 1, 2}, {0, 1}, {0, 1},
-                   "Invalid CGSpec: Two-edge CG tensor requires equal spins, got j=0/2 and "
-                   "j=2/2"}));
+                   "Invalid CGSpec: Two-edge CG tensor requires equal spins, got j=0 and j=1"}));
 
 struct RErrorCase {
     std::vector<std::uint64_t> permutation;
