@@ -40,6 +40,7 @@ nitpicky = True
 # No inventories of other projects are fetched while building: their types stay unlinked.
 nitpick_ignore_regex = [
     ("py:class", r"numpy(\..*)?"),
+    ("py:class", r"_Integers"),  # the stubs' private alias: an integer or an array of integers
 ]
 
 autodoc_default_options = {"members": True}
