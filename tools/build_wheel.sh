@@ -27,11 +27,12 @@ export TAVRIN_ZIG
 # hold its own glibc's headers, which must not come before zig's of glibc 2.28.
 include=$root/build/wheel-include
 rm -rf "$include" && mkdir -p "$include"
-cp "$(first_file /usr/include/gmp.h "/usr/include/$arch-linux-gnu/gmp.h")" "$include/"
+cp "$(first_file /usr/include/gmp.h "/usr/include/$arch-linux-gnu/gmp.h")" /usr/include/sqlite3.h \
+  "$include/"
 gmp=$(first_file "/usr/lib/$arch-linux-gnu/libgmp.so" /usr/lib64/libgmp.so /usr/lib/libgmp.so)
-defines=(-C "cmake.define.GMP_INCLUDE_DIR=$include" -C "cmake.define.GMP_LIBRARY=$gmp")
-if grep -q 'find_package(SQLite3)' cmake/dependencies.cmake; then
-  cp /usr/include/sqlite3.h "$include/"
+defines=(-C "cmake.define.GMP_INCLUDE_DIR=$include" -C "cmake.define.GMP_LIBRARY=$gmp"
+         -C "cmake.define.SQLITE3_INCLUDE_DIR=$include")
+if grep -q 'find_package(SQLite3)' cmake/dependencies.cmake; then  # a build that links SQLite
   defines+=(-C "cmake.define.SQLite3_INCLUDE_DIR=$include"
             -C "cmake.define.SQLite3_LIBRARY=$(first_file "/usr/lib/$arch-linux-gnu/libsqlite3.so" \
                 /usr/lib64/libsqlite3.so)")
