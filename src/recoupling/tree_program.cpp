@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "support/cpu_features.hpp"
+
 namespace tavrin::recoupling {
 
 namespace {
@@ -67,13 +69,9 @@ template <class Product>
 
 // On x86-64 the fused multiply-add (with AVX2 for the vector loops) is chosen at run time, the
 // baseline of the wheels having none; elsewhere (aarch64) the compiler knows whether it has one.
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
 #define TAVRIN_FUSED_TARGET [[gnu::target("avx2,fma")]]
-bool fma_available() {
-    static const bool available =
-        __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx2");
-    return available;
-}
+bool fma_available() { return runs_x86_64_v3(); }
 #else
 #define TAVRIN_FUSED_TARGET
 #if defined(__ARM_FEATURE_FMA) || defined(__FP_FAST_FMA)

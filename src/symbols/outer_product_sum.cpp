@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "support/cpu_features.hpp"
+
 namespace tavrin {
 
 namespace {
@@ -11,15 +13,9 @@ constexpr std::size_t kColumns = OuterProductSum::kBlockColumns;
 
 // Written by hand rather than taken from a BLAS: the products are small and many, and the
 // extension carries no BLAS of its own. A 4 x 8 block of the output stays in registers while
-// the depth streams past; the machine's vector width is chosen when the module loads.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
-#define TAVRIN_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
-#else
-#define TAVRIN_VECTOR_CLONES
-#endif
-
-TAVRIN_VECTOR_CLONES
-void add_full_blocks(const double* __restrict left, const double* __restrict right,
+// the depth streams past. The kernels are inlined into one version of the product for the
+// x86-64 baseline and one for x86-64-v3, chosen at run time.
+[[gnu::always_inline]] inline void add_full_blocks(const double* __restrict left, const double* __restrict right,
                      std::size_t depth, std::size_t rows, std::size_t columns,
                      double* __restrict out, std::size_t stride, std::size_t row_blocks,
                      std::size_t column_blocks) {
@@ -46,8 +42,7 @@ void add_full_blocks(const double* __restrict left, const double* __restrict rig
     }
 }
 
-TAVRIN_VECTOR_CLONES
-void add_edges(const double* __restrict left, const double* __restrict right, std::size_t depth,
+[[gnu::always_inline]] inline void add_edges(const double* __restrict left, const double* __restrict right, std::size_t depth,
                std::size_t rows, std::size_t columns, double* __restrict out, std::size_t stride,
                std::size_t full_rows, std::size_t full_columns) {
     // Rows below full_rows only need the columns from full_columns on; the rest need all.
@@ -64,11 +59,10 @@ void add_edges(const double* __restrict left, const double* __restrict right, st
     }
 }
 
-}  // namespace
-
-void add_product_transposed(const double* left, const double* right, std::size_t depth,
-                            std::size_t rows, std::size_t columns, double* out,
-                            std::size_t stride) {
+[[gnu::always_inline]] inline void add_product(const double* left, const double* right,
+                                               std::size_t depth, std::size_t rows,
+                                               std::size_t columns, double* out,
+                                               std::size_t stride) {
     const std::size_t row_blocks = rows / kRows;
     const std::size_t column_blocks = columns / kColumns;
     if (row_blocks > 0 && column_blocks > 0) {
@@ -81,6 +75,35 @@ void add_product_transposed(const double* left, const double* right, std::size_t
         add_edges(left, right, depth, rows, columns, out, stride,
                   column_blocks > 0 ? full_rows : 0, full_columns);
     }
+}
+
+void add_product_baseline(const double* left, const double* right, std::size_t depth,
+                          std::size_t rows, std::size_t columns, double* out,
+                          std::size_t stride) {
+    add_product(left, right, depth, rows, columns, out, stride);
+}
+
+#if defined(__x86_64__)
+[[gnu::target("arch=x86-64-v3")]] void add_product_v3(const double* left, const double* right,
+                                                      std::size_t depth, std::size_t rows,
+                                                      std::size_t columns, double* out,
+                                                      std::size_t stride) {
+    add_product(left, right, depth, rows, columns, out, stride);
+}
+#endif
+
+}  // namespace
+
+void add_product_transposed(const double* left, const double* right, std::size_t depth,
+                            std::size_t rows, std::size_t columns, double* out,
+                            std::size_t stride) {
+#if defined(__x86_64__)
+    if (runs_x86_64_v3()) {
+        add_product_v3(left, right, depth, rows, columns, out, stride);
+        return;
+    }
+#endif
+    add_product_baseline(left, right, depth, rows, columns, out, stride);
 }
 
 OuterProductSum::OuterProductSum(std::size_t rows, std::size_t columns, double* out,
