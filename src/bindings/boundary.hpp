@@ -42,7 +42,8 @@ void set_library_error(const TavrinError& error) noexcept;
 // interpreter lock with pthread_exit, and that forced unwinding must pass through every frame
 // to the thread's start with cleanups only. (libstdc++ lets a `catch (...)` rethrow it; libc++abi,
 // the runtime of the wheels, cannot, and would end the process.) For the same reason nothing
-// between an entry point and a call that takes the interpreter lock back may be noexcept.
+// between an entry point and a call that takes the interpreter lock back may be noexcept. An
+// exception of a type outside these would end the process: a new one derives from one of them.
 template <class Body, class Handle>
 auto on_exception(Body&& body, Handle&& handle) -> decltype(std::forward<Body>(body)()) {
     try {
