@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=${TAVRIN_JOBS:-2}
+section() { echo "== $1 (at $SECONDS s)"; }
 
 # System packages: headers for SQLite and GMP, GoogleTest.
 missing=()
@@ -19,14 +20,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-echo "== C++ tests"
+section "C++ tests"
 cmake -S . -B build/cpp-tests -G Ninja -DTAVRIN_BUILD_TESTS=ON -DTAVRIN_BUILD_MODULE=OFF \
   -DTAVRIN_BUILD_BENCHMARKS=ON -DTAVRIN_WARNINGS_AS_ERRORS=ON >/dev/null
 cmake --build build/cpp-tests -j "$jobs"
 ctest --test-dir build/cpp-tests -j "$jobs" --output-on-failure
 
 if [ "${TAVRIN_SKIP_SANITIZERS:-0}" != 1 ]; then
-  echo "== C++ tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+  section "C++ tests under AddressSanitizer and UndefinedBehaviorSanitizer"
   cmake -S . -B build/cpp-sanitized -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVRIN_SANITIZE=ON \
     -DTAVRIN_BUILD_TESTS=ON -DTAVRIN_BUILD_MODULE=OFF -DTAVRIN_WARNINGS_AS_ERRORS=ON >/dev/null
   cmake --build build/cpp-sanitized -j "$jobs"
@@ -34,7 +35,7 @@ if [ "${TAVRIN_SKIP_SANITIZERS:-0}" != 1 ]; then
     ctest --test-dir build/cpp-sanitized -j "$jobs" --output-on-failure
 fi
 
-echo "== Python package: the manylinux wheel, built here"
+section "Python package: the manylinux wheel, built here"
 bash tools/build_wheel.sh | tee build/wheel.log
 wheel=$(tail -n 1 build/wheel.log)
 
@@ -63,11 +64,11 @@ run_python_suite() {  # $1: CPython version, $2: NumPy requirement
   bash tools/test_installed.sh "$venv/bin/python"
 }
 
-echo "== Python tests: the oldest CPython here with NumPy 1.x"
+section "Python tests: the oldest CPython here with NumPy 1.x"
 run_python_suite 3.11 "numpy<2"
-echo "== Python tests: the newest CPython here with NumPy 2.x"
+section "Python tests: the newest CPython here with NumPy 2.x"
 run_python_suite 3.13 "numpy>=2"
 
-echo "== Documentation"
+section "Documentation"
 bash tools/build_docs.sh "$wheel"
-echo "== all tests passed"
+echo "== all tests passed in $SECONDS s"
