@@ -328,6 +328,8 @@ Status store_cached_basis(const std::string& database, std::span<const std::int3
     });
 }
 
+bool basis_cache_has_sqlite() { return sqlite_library().has_value(); }
+
 Status run_inside_cache_operation(const std::string& database,
                                   const std::function<void()>& body) {
     return with_open_cache(database, [&](std::optional<OpenCache>&) -> Status {

@@ -350,32 +350,36 @@ WITHOUT_PYTHONS_SQLITE = textwrap.dedent(
     """
     import hashlib, json, sys, warnings
     sys.modules["_sqlite3"] = None  # as in a Python built without it
-    from tavrin import CGSpec, Contraction, Edge, Spin, canonical_basis, compute_xsymbol
+    from tavrin import CGSpec, Contraction, Edge, Spin, canonical_basis, compute_xsymbol, memo_info
     def spec(*twice):
         edges = [Edge.incoming(Spin(t)) for t in twice[:-1]] + [Edge.outgoing(Spin(twice[-1]))]
         return CGSpec.from_edges(edges)
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
-        results = [canonical_basis(spec(2, 2, 2)), canonical_basis(spec(2, 2, 2)),
-                   compute_xsymbol(spec(1, 1, 2), spec(2, 1, 1), Contraction([2], [0]))[0]]
+        results = [canonical_basis(spec(2, 2, 2)) for _ in range(3)]
+        results.append(compute_xsymbol(spec(1, 1, 2), spec(2, 1, 1), Contraction([2], [0]))[0])
     print(json.dumps({"digests": [hashlib.sha256(r.tobytes()).hexdigest() for r in results],
-                      "warnings": [str(w.message) for w in caught]}))
+                      "warnings": [str(w.message) for w in caught],
+                      "kept": memo_info()["basis_store"].hits}))
     """
 )
 
 
-def test_without_pythons_sqlite_calls_compute_and_warn_once(cache_dir):
+def test_without_pythons_sqlite_calls_compute_warn_once_and_keep_bases(cache_dir):
     done = subprocess.run([sys.executable, "-c", WITHOUT_PYTHONS_SQLITE], check=True,
                           capture_output=True, text=True, timeout=120)
     report = json.loads(done.stdout)
     assert not cache_dir.exists()
-    expected = [canonical_basis(spec_of([2, 2, 2])), canonical_basis(spec_of([2, 2, 2])),
-                compute_xsymbol(HALF_A, spec_of([2, 1, 1]), Contraction([2], [0]))[0]]
+    expected = [canonical_basis(spec_of([2, 2, 2]))] * 3
+    expected.append(compute_xsymbol(HALF_A, spec_of([2, 1, 1]), Contraction([2], [0]))[0])
     assert report["digests"] == [hashlib.sha256(r.tobytes()).hexdigest() for r in expected]
     [message] = report["warnings"]
     assert message.startswith(f"tavrin basis cache {cache_dir / 'cgbasis.db'}: No SQLite "
                               "library for the cache: Python's sqlite3 module cannot be imported")
     assert message.endswith("; the basis was computed instead")
+    # With no database to be had, the in-process store keeps the bases: asked for a third time,
+    # the basis is not built again.
+    assert report["kept"] >= 1
 
 
 def test_other_directions_are_served_from_the_stored_row(cache_dir):
