@@ -32,7 +32,7 @@ std::string take_ordinary_exception() {
 }
 
 // The file of the loaded extension module in the file system's encoding, or nothing for one
-// built into the interpreter.
+// built into the interpreter (no __file__, or not a string).
 std::optional<std::string> file_of(PyObject* module) {
     PyRef file = PyRef::steal(PyObject_GetAttrString(module, "__file__"));
     if (!file) {
@@ -40,6 +40,7 @@ std::optional<std::string> file_of(PyObject* module) {
         PyErr_Clear();
         return std::nullopt;
     }
+    if (!PyUnicode_Check(file.get())) return std::nullopt;
     PyRef encoded = checked(PyUnicode_EncodeFSDefault(file.get()));
     const char* bytes = PyBytes_AsString(encoded.get());
     if (bytes == nullptr) throw_python_error();

@@ -348,8 +348,8 @@ def test_a_python_sqlite3_connection_beside_the_module_costs_no_store(cache_dir)
 
 WITHOUT_PYTHONS_SQLITE = textwrap.dedent(
     """
-    import hashlib, json, sys, warnings
-    sys.modules["_sqlite3"] = None  # as in a Python built without it
+    import hashlib, importlib.util, json, sys, types, warnings
+    {prelude}
     from tavrin import CGSpec, Contraction, Edge, Spin, canonical_basis, compute_xsymbol, memo_info
     def spec(*twice):
         edges = [Edge.incoming(Spin(t)) for t in twice[:-1]] + [Edge.outgoing(Spin(twice[-1]))]
@@ -358,16 +358,34 @@ WITHOUT_PYTHONS_SQLITE = textwrap.dedent(
         warnings.simplefilter("always")
         results = [canonical_basis(spec(2, 2, 2)) for _ in range(3)]
         results.append(compute_xsymbol(spec(1, 1, 2), spec(2, 1, 1), Contraction([2], [0]))[0])
-    print(json.dumps({"digests": [hashlib.sha256(r.tobytes()).hexdigest() for r in results],
+    print(json.dumps({{"digests": [hashlib.sha256(r.tobytes()).hexdigest() for r in results],
                       "warnings": [str(w.message) for w in caught],
-                      "kept": memo_info()["basis_store"].hits}))
+                      "kept": memo_info()["basis_store"].hits}}))
     """
 )
 
 
-def test_without_pythons_sqlite_calls_compute_warn_once_and_keep_bases(cache_dir):
-    done = subprocess.run([sys.executable, "-c", WITHOUT_PYTHONS_SQLITE], check=True,
-                          capture_output=True, text=True, timeout=120)
+def stand_in(file):
+    """Puts a module in place of _sqlite3 whose __file__ is `file` (an expression; None: none)."""
+    set_file = "" if file is None else f"stand_in.__file__ = {file}; "
+    return f'stand_in = types.ModuleType("_sqlite3"); {set_file}sys.modules["_sqlite3"] = stand_in'
+
+
+@pytest.mark.parametrize("prelude, cause", [
+    ('sys.modules["_sqlite3"] = None',
+     "Python's sqlite3 module cannot be imported (ModuleNotFoundError: "),
+    (stand_in('"/nowhere/_sqlite3.so"'),
+     "the SQLite of Python's sqlite3 module (/nowhere/_sqlite3.so) cannot be reached: "),
+    # A loaded file without SQLite: the module itself, which links none.
+    (stand_in('importlib.util.find_spec("tavrin").origin'),
+     "has no function sqlite3_libversion_number"),
+    (stand_in(None),
+     "the SQLite of Python's sqlite3 module (built in) has no function sqlite3_"),
+], ids=["missing", "not-loaded", "without-sqlite", "built-in"])
+def test_without_pythons_sqlite_calls_compute_warn_once_and_keep_bases(cache_dir, prelude, cause):
+    script = WITHOUT_PYTHONS_SQLITE.format(prelude=prelude)
+    done = subprocess.run([sys.executable, "-c", script], check=True, capture_output=True,
+                          text=True, timeout=120)
     report = json.loads(done.stdout)
     assert not cache_dir.exists()
     expected = [canonical_basis(spec_of([2, 2, 2]))] * 3
@@ -375,7 +393,8 @@ def test_without_pythons_sqlite_calls_compute_warn_once_and_keep_bases(cache_dir
     assert report["digests"] == [hashlib.sha256(r.tobytes()).hexdigest() for r in expected]
     [message] = report["warnings"]
     assert message.startswith(f"tavrin basis cache {cache_dir / 'cgbasis.db'}: No SQLite "
-                              "library for the cache: Python's sqlite3 module cannot be imported")
+                              "library for the cache: ")
+    assert cause in message
     assert message.endswith("; the basis was computed instead")
     # With no database to be had, the in-process store keeps the bases: asked for a third time,
     # the basis is not built again.
