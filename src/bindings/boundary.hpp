@@ -2,51 +2,74 @@
 #pragma once
 
 #include <Python.h>
-#include <cxxabi.h>
 
+#include <exception>
 #include <expected>
+#include <new>
 #include <string>
 #include <utility>
 
 #include "bindings/py_ref.hpp"
 #include "bindings/python_error.hpp"
 #include "core/error.hpp"
+#include "support/assertion.hpp"
 
 namespace tavrin::bindings {
 
-// Turns the C++ exception being handled into the Python exception it stands for:
+// The Python exception each C++ exception stands for:
 //   PythonErrorSet    -> the exception already set
 //   TavrinError       -> ValueError or RuntimeError with its Python message
+//   ArgumentValueError -> ValueError with its message
 //   AssertionFailure  -> InternalFault with the assertion text
 //   std::bad_alloc    -> MemoryError
-//   anything else     -> InternalFault
-// Call only from inside a catch block.
-void set_python_error_from_current_exception() noexcept;
+//   other std::exception -> InternalFault
+void set_python_error_for(const PythonErrorSet&) noexcept;
+void set_python_error_for(const TavrinError& error) noexcept;
+void set_python_error_for(const ArgumentValueError& error) noexcept;
+void set_python_error_for(const AssertionFailure& failure) noexcept;
+void set_python_error_for(const std::bad_alloc&) noexcept;
+void set_python_error_for(const std::exception& error) noexcept;
 
 // Sets the Python exception a library error stands for: ValueError or RuntimeError with its
 // Python message.
 void set_library_error(const TavrinError& error) noexcept;
 
-// Runs body and returns its result; if body throws, sets the matching Python exception and
-// returns on_error. Every entry point from CPython goes through here. (A library error is
-// caught by its own clause: rethrowing it to classify it would unwind a second time.)
+// Runs body and returns its result; if body throws, calls handle with the exception inside its
+// handler (where `throw;` passes it on) and returns what handle returns.
 //
-// Not noexcept, and neither may be anything between an entry point and a call that takes the
-// interpreter lock back: while the interpreter finalises, CPython ends a thread that asks for
-// the lock with pthread_exit, whose forced unwinding must pass through to the thread's start.
-template <class R, class Body>
-R guarded(R on_error, Body&& body) {
+// The clauses name the root of every exception type thrown in the tree instead of catching
+// everything: while the interpreter finalises, CPython ends a thread that asks for the
+// interpreter lock with pthread_exit, and that forced unwinding must pass through every frame
+// to the thread's start with cleanups only. (libstdc++ lets a `catch (...)` rethrow it; libc++abi,
+// the runtime of the wheels, cannot, and would end the process.) For the same reason nothing
+// between an entry point and a call that takes the interpreter lock back may be noexcept.
+template <class Body, class Handle>
+auto on_exception(Body&& body, Handle&& handle) -> decltype(std::forward<Body>(body)()) {
     try {
         return std::forward<Body>(body)();
-    } catch (abi::__forced_unwind&) {
-        throw;
+    } catch (const PythonErrorSet& error) {
+        return handle(error);
     } catch (const TavrinError& error) {
-        set_library_error(error);
-        return on_error;
-    } catch (...) {
-        set_python_error_from_current_exception();
-        return on_error;
+        return handle(error);
+    } catch (const ArgumentValueError& error) {
+        return handle(error);
+    } catch (const AssertionFailure& failure) {
+        return handle(failure);
+    } catch (const std::bad_alloc& error) {
+        return handle(error);
+    } catch (const std::exception& error) {
+        return handle(error);
     }
+}
+
+// Runs body and returns its result; if body throws, sets the matching Python exception and
+// returns on_error. Every entry point from CPython goes through here.
+template <class R, class Body>
+R guarded(R on_error, Body&& body) {
+    return on_exception(std::forward<Body>(body), [&](const auto& error) -> R {
+        set_python_error_for(error);
+        return on_error;
+    });
 }
 
 // For entry points returning an object: body returns a PyRef; the result is a new reference,

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <Python.h>
-#include <cxxabi.h>
 
 #include <type_traits>
 #include <utility>
@@ -73,16 +72,14 @@ auto run_computation(Compute&& compute) {
         CallContext::AfterAnInterval{});
     context.set_cache_database(follow_call_environment());
     lock.release();
-    auto outcome = [&] {
-        try {
-            return std::forward<Compute>(compute)(context);
-        } catch (abi::__forced_unwind&) {
-            throw;  // the thread is being ended: the lock is not to be taken again
-        } catch (...) {
-            lock.restore();
-            throw;
-        }
-    }();
+    // A C++ exception takes the lock back on its way out; a thread being ended unwinds past
+    // on_exception's handlers and must not take it again.
+    using Outcome = decltype(std::forward<Compute>(compute)(context));
+    auto outcome = on_exception([&] { return std::forward<Compute>(compute)(context); },
+                                [&](const auto&) -> Outcome {
+                                    lock.restore();
+                                    throw;
+                                });
     lock.restore();
     if (signal_exception) {
         // Raised even if the computation got to its end: the interrupt is not lost.
