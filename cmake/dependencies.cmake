@@ -1,15 +1,13 @@
-# System libraries the C++ library links against.
+# System libraries the C++ library links against, and headers it compiles against.
 
-find_package(SQLite3)
-if(NOT SQLite3_FOUND)
+# SQLite: the header alone. The library is the one the process already has, handed to the cache
+# at run time (the module's is that of Python's sqlite3 module), so that the process never holds
+# two copies whose file locks would not see each other.
+find_path(SQLITE3_INCLUDE_DIR sqlite3.h)
+if(NOT SQLITE3_INCLUDE_DIR)
   message(FATAL_ERROR
-    "tavrin needs the SQLite 3 library and its header (sqlite3.h). "
+    "tavrin needs the SQLite 3 header (sqlite3.h). "
     "On Debian or Ubuntu: apt-get install libsqlite3-dev")
-endif()
-if(TARGET SQLite3::SQLite3)
-  set(TAVRIN_SQLITE_TARGET SQLite3::SQLite3)
-else()
-  set(TAVRIN_SQLITE_TARGET SQLite::SQLite3)
 endif()
 
 # GMP computes Clebsch-Gordan coefficients exactly where double precision is not enough.

@@ -26,6 +26,7 @@ set(TAVRIN_MODULE_SOURCES
   src/bindings/phase_functions.cpp
   src/bindings/pickling.cpp
   src/bindings/python_error.cpp
+  src/bindings/python_sqlite.cpp
   src/bindings/slice_container.cpp
   src/bindings/spin_type.cpp
   src/bindings/symbol_functions.cpp
@@ -34,7 +35,8 @@ set(TAVRIN_MODULE_SOURCES
 
 Python_add_library(tavrin MODULE USE_SABI 3.11 WITH_SOABI ${TAVRIN_MODULE_SOURCES})
 target_include_directories(tavrin PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
-target_link_libraries(tavrin PRIVATE tavrin_lib)
+# dlopen and dlsym (in libdl before glibc 2.34) reach the SQLite of Python's sqlite3 module.
+target_link_libraries(tavrin PRIVATE tavrin_lib ${CMAKE_DL_LIBS})
 target_link_options(tavrin PRIVATE
   "LINKER:--version-script=${CMAKE_CURRENT_SOURCE_DIR}/cmake/exports.map")
 set_target_properties(tavrin PROPERTIES LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/exports.map)

@@ -55,12 +55,13 @@ void warn_cache_failure(CallContext& context, const std::string& cause,
 constexpr const char* kBuiltInstead = "the basis was computed instead";
 constexpr const char* kNotStored = "the basis was computed but not stored";
 
-// A basis and whether the database holds it as it is: only such a basis may be kept in the
-// in-process store, so that a cache that failed is asked again (and warns again, and receives
-// the row once it works) on the next request.
+// A basis and whether the in-process store may keep it: only when the database holds it as it
+// is, so that a cache that failed is asked again (and warns again, and receives the row once it
+// works) on the next request; or when the process can never have a database, for want of an
+// SQLite library, and the store is all the caching there is.
 struct FetchedBasis {
     Tensor basis;
-    bool in_database;
+    bool keepable;
 };
 
 // The canonical-pattern basis from the cache, or built and stored on a miss.
@@ -90,7 +91,7 @@ Result<FetchedBasis> load_or_build(std::span<const std::int32_t> spins, std::siz
     if (!stored) {
         warn_cache_failure(context, stored.error().text(), kNotStored);
     }
-    return FetchedBasis{std::move(*built), stored.has_value()};
+    return FetchedBasis{std::move(*built), stored.has_value() || !basis_cache_has_sqlite()};
 }
 
 Status check_edge_count(const CGSpec& spec) {
@@ -115,7 +116,7 @@ Result<Tensor> owned_canonical_pattern_basis(const CGSpec& spec, CallContext& co
     if (!fetched) {
         return fail(std::move(fetched.error()));
     }
-    if (fetched->in_database && store.has_room_for(fetched->basis) &&
+    if (fetched->keepable && store.has_room_for(fetched->basis) &&
         store.requested_before(path, spins)) {
         store.insert(path, spins, std::make_shared<const Tensor>(fetched->basis));
     }
@@ -156,7 +157,7 @@ Result<SharedBasis> shared_basis(const CGSpec& spec, BasisStore& store, const st
         return fail(std::move(fetched.error()));
     }
     auto shared = std::make_shared<const Tensor>(std::move(fetched->basis));
-    if (fetched->in_database) {
+    if (fetched->keepable) {
         store.insert(path, spins, shared);
     }
     return shared;

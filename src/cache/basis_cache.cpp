@@ -2,8 +2,6 @@
 // it is in this library's own layout), and inserting one in a transaction of its own.
 #include "cache/basis_cache.hpp"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -13,6 +11,7 @@
 
 #include "cache/npy_blob.hpp"
 #include "cache/sqlite_handles.hpp"
+#include "cache/sqlite_library.hpp"
 #include "cache/write_ahead_log.hpp"
 #include "support/bytes_and_text.hpp"
 
@@ -74,14 +73,14 @@ class BlobHandle final : public RowBytes {
 public:
     BlobHandle(const BlobHandle&) = delete;
     BlobHandle& operator=(const BlobHandle&) = delete;
-    ~BlobHandle() override { sqlite3_blob_close(blob_); }
+    ~BlobHandle() override { sqlite().blob_close(blob_); }
 
     static std::expected<BlobHandle, SqliteFailure> open(sqlite3* connection,
                                                          sqlite3_int64 rowid, bool write) {
         sqlite3_blob* blob = nullptr;
-        if (sqlite3_blob_open(connection, "main", "cgbasis", "data", rowid, write ? 1 : 0,
-                              &blob) != SQLITE_OK) {
-            sqlite3_blob_close(blob);
+        if (sqlite().blob_open(connection, "main", "cgbasis", "data", rowid, write ? 1 : 0,
+                               &blob) != SQLITE_OK) {
+            sqlite().blob_close(blob);
             return std::unexpected(last_failure(connection));
         }
         return BlobHandle(connection, blob);
@@ -91,7 +90,7 @@ public:
 
     SqliteResult read(void* out, std::size_t size, std::size_t offset) const override {
         if (size == 0) return {};
-        if (sqlite3_blob_read(blob_, out, static_cast<int>(size), static_cast<int>(offset)) !=
+        if (sqlite().blob_read(blob_, out, static_cast<int>(size), static_cast<int>(offset)) !=
             SQLITE_OK) {
             return std::unexpected(last_failure(connection_));
         }
@@ -99,7 +98,7 @@ public:
     }
     SqliteResult write(const void* data, std::size_t size, std::size_t offset) const {
         if (size == 0) return {};
-        if (sqlite3_blob_write(blob_, data, static_cast<int>(size), static_cast<int>(offset)) !=
+        if (sqlite().blob_write(blob_, data, static_cast<int>(size), static_cast<int>(offset)) !=
             SQLITE_OK) {
             return std::unexpected(last_failure(connection_));
         }
@@ -187,19 +186,20 @@ Result<CacheLookup> find_and_read(OpenCache& cache, std::span<const std::uint8_t
     if (auto bound = bind_all(connection, use.get(), {key}); !bound) {
         return fail(query_failed(bound.error()));
     }
-    const int code = sqlite3_step(use.get());
+    const int code = sqlite().step(use.get());
     if (code == SQLITE_DONE) return CacheLookup{};
     if (code != SQLITE_ROW) return fail(query_failed(last_failure(connection)));
-    const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(use.get(), 1));
+    const auto* type = reinterpret_cast<const char*>(sqlite().column_text(use.get(), 1));
     const std::string_view sql_type = type != nullptr ? type : "null";
     if (sql_type != "blob") {
         return fail(TavrinError::cache_error("Query failed: Invalid column type " +
                                              column_type_name(sql_type) + " at index: 0, name: data"));
     }
-    const sqlite3_int64 rowid = sqlite3_column_int64(use.get(), 0);
-    const auto size = static_cast<std::size_t>(sqlite3_column_int64(use.get(), 2));
-    if (size == 0 || sqlite3_column_type(use.get(), 3) == SQLITE_BLOB) {
-        const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(use.get(), 3));
+    const sqlite3_int64 rowid = sqlite().column_int64(use.get(), 0);
+    const auto size = static_cast<std::size_t>(sqlite().column_int64(use.get(), 2));
+    if (size == 0 || sqlite().column_type(use.get(), 3) == SQLITE_BLOB) {
+        const auto* data =
+            static_cast<const std::uint8_t*>(sqlite().column_blob(use.get(), 3));
         return decode_row(InlineRow({data, size}), size, expected);
     }
     auto blob = BlobHandle::open(connection, rowid, false);
@@ -251,22 +251,22 @@ SqliteResult insert_in_transaction(OpenCache& cache, std::span<const std::uint8_
         auto insert = prepared(connection, cache.insert, kInsertStatement);
         if (!insert) return std::unexpected(std::move(insert.error()));
         const StatementUse use(*insert);
-        if (sqlite3_bind_parameter_count(use.get()) != 2) {
+        if (sqlite().bind_parameter_count(use.get()) != 2) {
             return std::unexpected(SqliteFailure{"Wrong number of parameters"});
         }
         const auto size = static_cast<sqlite3_int64>(header.size() + basis.data().size_bytes());
-        if (sqlite3_bind_blob(use.get(), 1, key.data(), static_cast<int>(key.size()),
-                              SQLITE_TRANSIENT) != SQLITE_OK ||
-            sqlite3_bind_int64(use.get(), 2, size) != SQLITE_OK) {
+        if (sqlite().bind_blob(use.get(), 1, key.data(), static_cast<int>(key.size()),
+                               SQLITE_TRANSIENT) != SQLITE_OK ||
+            sqlite().bind_int64(use.get(), 2, size) != SQLITE_OK) {
             return std::unexpected(last_failure(connection));
         }
         if (auto done = step_to_done(connection, use.get()); !done) return done;
-        if (sqlite3_changes(connection) == 0) return {};  // stored by someone else already
-        return write_row(connection, sqlite3_last_insert_rowid(connection), header, basis);
+        if (sqlite().changes(connection) == 0) return {};  // stored by someone else already
+        return write_row(connection, sqlite().last_insert_rowid(connection), header, basis);
     }();
     if (inserted) inserted = run(connection, cache.commit, "COMMIT");
     if (inserted) fold_log_after_large_row(connection, header.size() + basis.data().size_bytes());
-    if (!inserted && !sqlite3_get_autocommit(connection)) {
+    if (!inserted && !sqlite().get_autocommit(connection)) {
         (void)run(connection, cache.rollback, "ROLLBACK");
     }
     if (!inserted) cache.insert.reset();
@@ -327,6 +327,8 @@ Status store_cached_basis(const std::string& database, std::span<const std::int3
         return insert_basis(state, spin_key(spins), basis);
     });
 }
+
+bool basis_cache_has_sqlite() { return sqlite_library().has_value(); }
 
 Status run_inside_cache_operation(const std::string& database,
                                   const std::function<void()>& body) {

@@ -46,6 +46,9 @@ Result<CacheLookup> load_cached_basis(const std::string& database,
 Status store_cached_basis(const std::string& database, std::span<const std::int32_t> spins,
                           const Tensor& basis);
 
+// False when the process has no SQLite library for the cache: every operation fails, for good.
+bool basis_cache_has_sqlite();
+
 // For tests of the lock: runs `body` where an operation's own work runs, with the cache lock held
 // and the connection acquired, and fails as an operation would before reaching it.
 Status run_inside_cache_operation(const std::string& database,

@@ -14,6 +14,7 @@
 #include "cache/basis_cache.hpp"
 #include "cache/cache_path.hpp"
 #include "cache/file_system.hpp"
+#include "cache/sqlite_library.hpp"
 #include "cache/write_ahead_log.hpp"
 #include "support/process_mutex.hpp"
 
@@ -142,6 +143,10 @@ Status acquire_cache_connection(std::optional<OpenCache>& state, const std::stri
 
 Status with_open_cache(const std::string& database,
                        const std::function<Status(std::optional<OpenCache>&)>& operation) {
+    // Without a usable SQLite library there is no cache, and nothing to lock.
+    if (const SqliteLibrary& library = sqlite_library(); !library) {
+        return fail(TavrinError::cache_error(kNoSqliteMessage + library.error()));
+    }
     CacheLock& lock = cache_lock();
     const std::lock_guard guard(lock.mutex);
     if (lock.poisoned) return fail(TavrinError::cache_error(kPoisonedLockMessage));

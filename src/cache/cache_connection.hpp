@@ -16,6 +16,8 @@ namespace tavrin {
 
 inline constexpr const char* kPoisonedLockMessage =
     "Failed to acquire lock: poisoned lock: another task failed inside";
+// Followed by the reason: the process has no SQLite library the cache can use.
+inline constexpr const char* kNoSqliteMessage = "No SQLite library for the cache: ";
 
 struct FileIdentity {
     dev_t device = 0;

@@ -18,14 +18,14 @@ SqliteResult bind_blob(sqlite3* connection, sqlite3_stmt* statement, int index,
                        std::span<const std::uint8_t> bytes) {
     int code;
     if (bytes.empty()) {
-        code = sqlite3_bind_zeroblob(statement, index, 0);
+        code = sqlite().bind_zeroblob(statement, index, 0);
     } else if (bytes.size() <= static_cast<std::size_t>(INT_MAX)) {
-        code = sqlite3_bind_blob(statement, index, bytes.data(), static_cast<int>(bytes.size()),
-                                 SQLITE_TRANSIENT);
+        code = sqlite().bind_blob(statement, index, bytes.data(),
+                                  static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
     } else {
         // Beyond the range of bind_blob; SQLite refuses what exceeds its own length limit.
-        code = sqlite3_bind_blob64(statement, index, bytes.data(), bytes.size(),
-                                   SQLITE_TRANSIENT);
+        code = sqlite().bind_blob64(statement, index, bytes.data(), bytes.size(),
+                                    SQLITE_TRANSIENT);
     }
     if (code != SQLITE_OK) return std::unexpected(last_failure(connection));
     return {};
@@ -52,22 +52,23 @@ int wait_briefly(void*, int attempts) {
 }  // namespace
 
 void wait_for_busy_locks(sqlite3* connection, bool wait) {
-    sqlite3_busy_handler(connection, wait ? &wait_briefly : nullptr, nullptr);
+    sqlite().busy_handler(connection, wait ? &wait_briefly : nullptr, nullptr);
 }
 
 SqliteFailure last_failure(sqlite3* connection) {
-    return {sqlite3_errmsg(connection), sqlite3_extended_errcode(connection)};
+    return {sqlite().errmsg(connection), sqlite().extended_errcode(connection)};
 }
 
 std::expected<Connection, SqliteFailure> open_connection(const std::string& name, int flags) {
-    if (sqlite3_libversion_number() >= kFirstExtendedResultCodesVersion) {
+    if (sqlite().libversion_number() >= kFirstExtendedResultCodesVersion) {
         flags |= kOpenExtendedResultCodes;
     }
     sqlite3* raw = nullptr;
-    const int code = sqlite3_open_v2(name.c_str(), &raw, flags, nullptr);
+    const int code = sqlite().open_v2(name.c_str(), &raw, flags, nullptr);
     Connection connection(raw);
     if (code != SQLITE_OK) {
-        SqliteFailure failure{raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(code), code};
+        SqliteFailure failure{raw != nullptr ? sqlite().errmsg(raw) : sqlite().errstr(code),
+                              code};
         if ((code & 0xFF) == SQLITE_CANTOPEN) failure.message += ": " + name;
         return std::unexpected(std::move(failure));
     }
@@ -77,8 +78,8 @@ std::expected<Connection, SqliteFailure> open_connection(const std::string& name
 
 std::expected<Statement, SqliteFailure> prepare(sqlite3* connection, std::string_view sql) {
     sqlite3_stmt* raw = nullptr;
-    const int code = sqlite3_prepare_v3(connection, sql.data(), static_cast<int>(sql.size()),
-                                        SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
+    const int code = sqlite().prepare_v3(connection, sql.data(), static_cast<int>(sql.size()),
+                                         SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
     Statement statement(raw);
     if (code != SQLITE_OK) return std::unexpected(last_failure(connection));
     return statement;
@@ -87,7 +88,7 @@ std::expected<Statement, SqliteFailure> prepare(sqlite3* connection, std::string
 SqliteResult bind_all(sqlite3* connection, sqlite3_stmt* statement,
                       std::initializer_list<std::span<const std::uint8_t>> values) {
     const int expected = static_cast<int>(values.size());
-    const int actual = sqlite3_bind_parameter_count(statement);
+    const int actual = sqlite().bind_parameter_count(statement);
     if (actual != expected) {
         return std::unexpected(SqliteFailure{"Wrong number of parameters: the statement has " +
                                              std::to_string(actual) + ", " +
@@ -101,8 +102,8 @@ SqliteResult bind_all(sqlite3* connection, sqlite3_stmt* statement,
 }
 
 SqliteResult step_to_done(sqlite3* connection, sqlite3_stmt* statement) {
-    int code = sqlite3_step(statement);
-    while (code == SQLITE_ROW) code = sqlite3_step(statement);
+    int code = sqlite().step(statement);
+    while (code == SQLITE_ROW) code = sqlite().step(statement);
     if (code != SQLITE_DONE) return std::unexpected(last_failure(connection));
     return {};
 }
@@ -118,10 +119,10 @@ std::expected<std::int64_t, SqliteFailure> query_integer(sqlite3* connection,
                                                          std::string_view sql) {
     auto statement = prepare(connection, sql);
     if (!statement) return std::unexpected(std::move(statement.error()));
-    if (sqlite3_step(statement->get()) != SQLITE_ROW) {
+    if (sqlite().step(statement->get()) != SQLITE_ROW) {
         return std::unexpected(last_failure(connection));
     }
-    return sqlite3_column_int64(statement->get(), 0);
+    return sqlite().column_int64(statement->get(), 0);
 }
 
 }  // namespace tavrin

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "cache/sqlite_library.hpp"
+
 namespace tavrin {
 
 // Another process holding the file is waited for this long before a statement fails.
@@ -21,12 +23,12 @@ inline constexpr int kBusyTimeoutMilliseconds = 5000;
 struct ConnectionCloser {
     // close_v2: a connection closed while a statement of it is still alive waits for that
     // statement instead of staying open for good.
-    void operator()(sqlite3* connection) const { sqlite3_close_v2(connection); }
+    void operator()(sqlite3* connection) const { sqlite().close_v2(connection); }
 };
 using Connection = std::unique_ptr<sqlite3, ConnectionCloser>;
 
 struct StatementFinalizer {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+    void operator()(sqlite3_stmt* statement) const { sqlite().finalize(statement); }
 };
 using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
@@ -56,8 +58,8 @@ public:
     StatementUse(const StatementUse&) = delete;
     StatementUse& operator=(const StatementUse&) = delete;
     ~StatementUse() {
-        sqlite3_reset(statement_);
-        sqlite3_clear_bindings(statement_);
+        sqlite().reset(statement_);
+        sqlite().clear_bindings(statement_);
     }
     sqlite3_stmt* get() const { return statement_; }
 

@@ -8,6 +8,7 @@
 
 #include "cache/file_system.hpp"
 #include "cache/sqlite_handles.hpp"
+#include "cache/sqlite_library.hpp"
 
 namespace tavrin {
 namespace {
@@ -56,8 +57,8 @@ void fold_log_after_large_row(sqlite3* connection, std::size_t row_bytes) {
     if (row_bytes < kCheckpointAfterBytes) return;
     // Without waiting for readers: the busy timeout is lifted for the checkpoint alone.
     wait_for_busy_locks(connection, false);
-    (void)sqlite3_wal_checkpoint_v2(connection, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
-                                    nullptr);
+    (void)sqlite().wal_checkpoint_v2(connection, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+                                      nullptr);
     wait_for_busy_locks(connection, true);
 }
 

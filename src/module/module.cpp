@@ -8,6 +8,7 @@
 #include "bindings/module_members.hpp"
 #include "bindings/pickling.hpp"
 #include "bindings/python_error.hpp"
+#include "bindings/python_sqlite.hpp"
 
 namespace {
 
@@ -51,6 +52,7 @@ int exec_module(PyObject* module) noexcept {
         add_classes(module);
         add_functions(module);
         add_private_members(module);
+        use_pythons_sqlite();
         return 0;
     });
 }

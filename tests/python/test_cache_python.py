@@ -3,6 +3,7 @@
 import hashlib
 import io
 import json
+import mmap
 import os
 import pathlib
 import shutil
@@ -313,14 +314,28 @@ def test_disk_full_returns_the_basis(small_tmpfs, monkeypatch):
 
 
 def sqlite_libraries():
-    """The SQLite libraries mapped into this process: the module's, and Python's sqlite3's
-    (spec_factory has loaded it)."""
+    """The files mapped into this process that hold an SQLite library, as a library of its own
+    or linked into another: each carries SQLite's file header."""
     with open("/proc/self/maps") as maps:
-        return {line.split()[-1] for line in maps if "/libsqlite3" in line}
+        fields = (line.split(maxsplit=5) for line in maps)
+        files = {f[5].rstrip("\n") for f in fields if len(f) == 6 and f[5].startswith("/")}
+    holding = set()
+    for name in files:
+        try:
+            with open(name, "rb") as file, mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ) as data:
+                if data.find(b"SQLite format 3\0") >= 0:
+                    holding.add(name)
+        except (OSError, ValueError):  # gone since, or not a regular file
+            continue
+    return holding
 
 
-@pytest.mark.xfail(len(sqlite_libraries()) > 1, strict=True,
-                   reason="the module carries its own copy of SQLite beside Python's")
+def test_the_process_holds_one_sqlite_after_both_used_it(cache_dir):
+    canonical_basis(spec_of([1, 1]))
+    cache_rows(cache_dir)
+    assert len(sqlite_libraries()) == 1
+
+
 def test_a_python_sqlite3_connection_beside_the_module_costs_no_store(cache_dir):
     # SQLite's file locks belong to the process: a second copy of SQLite in it that closes its
     # last connection to the cache sees no other, folds the write-ahead log away and removes it
@@ -329,6 +344,61 @@ def test_a_python_sqlite3_connection_beside_the_module_costs_no_store(cache_dir)
     cache_rows(cache_dir)
     canonical_basis(spec_of([2, 2]))
     assert set(cache_rows(cache_dir)) == {spin_key([1, 1]), spin_key([2, 2])}
+
+
+WITHOUT_PYTHONS_SQLITE = textwrap.dedent(
+    """
+    import hashlib, importlib.util, json, sys, types, warnings
+    {prelude}
+    from tavrin import CGSpec, Contraction, Edge, Spin, canonical_basis, compute_xsymbol, memo_info
+    def spec(*twice):
+        edges = [Edge.incoming(Spin(t)) for t in twice[:-1]] + [Edge.outgoing(Spin(twice[-1]))]
+        return CGSpec.from_edges(edges)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        results = [canonical_basis(spec(2, 2, 2)) for _ in range(3)]
+        results.append(compute_xsymbol(spec(1, 1, 2), spec(2, 1, 1), Contraction([2], [0]))[0])
+    print(json.dumps({{"digests": [hashlib.sha256(r.tobytes()).hexdigest() for r in results],
+                      "warnings": [str(w.message) for w in caught],
+                      "kept": memo_info()["basis_store"].hits}}))
+    """
+)
+
+
+def stand_in(file):
+    """Puts a module in place of _sqlite3 whose __file__ is `file` (an expression; None: none)."""
+    set_file = "" if file is None else f"stand_in.__file__ = {file}; "
+    return f'stand_in = types.ModuleType("_sqlite3"); {set_file}sys.modules["_sqlite3"] = stand_in'
+
+
+@pytest.mark.parametrize("prelude, cause", [
+    ('sys.modules["_sqlite3"] = None',
+     "Python's sqlite3 module cannot be imported (ModuleNotFoundError: "),
+    (stand_in('"/nowhere/_sqlite3.so"'),
+     "the SQLite of Python's sqlite3 module (/nowhere/_sqlite3.so) cannot be reached: "),
+    # A loaded file without SQLite: the module itself, which links none.
+    (stand_in('importlib.util.find_spec("tavrin").origin'),
+     "has no function sqlite3_libversion_number"),
+    (stand_in(None),
+     "the SQLite of Python's sqlite3 module (built in) has no function sqlite3_"),
+], ids=["missing", "not-loaded", "without-sqlite", "built-in"])
+def test_without_pythons_sqlite_calls_compute_warn_once_and_keep_bases(cache_dir, prelude, cause):
+    script = WITHOUT_PYTHONS_SQLITE.format(prelude=prelude)
+    done = subprocess.run([sys.executable, "-c", script], check=True, capture_output=True,
+                          text=True, timeout=120)
+    report = json.loads(done.stdout)
+    assert not cache_dir.exists()
+    expected = [canonical_basis(spec_of([2, 2, 2]))] * 3
+    expected.append(compute_xsymbol(HALF_A, spec_of([2, 1, 1]), Contraction([2], [0]))[0])
+    assert report["digests"] == [hashlib.sha256(r.tobytes()).hexdigest() for r in expected]
+    [message] = report["warnings"]
+    assert message.startswith(f"tavrin basis cache {cache_dir / 'cgbasis.db'}: No SQLite "
+                              "library for the cache: ")
+    assert cause in message
+    assert message.endswith("; the basis was computed instead")
+    # With no database to be had, the in-process store keeps the bases: asked for a third time,
+    # the basis is not built again.
+    assert report["kept"] >= 1
 
 
 def test_other_directions_are_served_from_the_stored_row(cache_dir):
