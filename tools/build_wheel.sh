@@ -23,7 +23,7 @@ TAVRIN_ZIG=$("$venv/bin/python" -c 'import pathlib, ziglang
 print(pathlib.Path(ziglang.__file__).with_name("zig"))')
 export TAVRIN_ZIG
 
-# Only the headers of the libraries linked, copied apart: the system's include directories
+# Only the headers of GMP and SQLite, copied apart: the system's include directories
 # hold its own glibc's headers, which must not come before zig's of glibc 2.28.
 include=$root/build/wheel-include
 rm -rf "$include" && mkdir -p "$include"
@@ -32,11 +32,6 @@ cp "$(first_file /usr/include/gmp.h "/usr/include/$arch-linux-gnu/gmp.h")" /usr/
 gmp=$(first_file "/usr/lib/$arch-linux-gnu/libgmp.so" /usr/lib64/libgmp.so /usr/lib/libgmp.so)
 defines=(-C "cmake.define.GMP_INCLUDE_DIR=$include" -C "cmake.define.GMP_LIBRARY=$gmp"
          -C "cmake.define.SQLITE3_INCLUDE_DIR=$include")
-if grep -q 'find_package(SQLite3)' cmake/dependencies.cmake; then  # a build that links SQLite
-  defines+=(-C "cmake.define.SQLite3_INCLUDE_DIR=$include"
-            -C "cmake.define.SQLite3_LIBRARY=$(first_file "/usr/lib/$arch-linux-gnu/libsqlite3.so" \
-                /usr/lib64/libsqlite3.so)")
-fi
 # The module unwinds with the system's libgcc_s, not the libunwind zig would link in: glibc's
 # pthread_exit unwinds a thread's frames with libgcc_s, and every frame's personality routine
 # must speak to the unwinder that walks it.
