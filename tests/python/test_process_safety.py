@@ -121,6 +121,35 @@ def test_daemon_threads_inside_calls_end_quietly_at_exit(tmp_path):
         assert "terminate" not in result.stderr
 
 
+def test_a_daemon_thread_inside_a_long_call_is_ended_quietly_while_the_interpreter_finalises(
+        tmp_path):
+    # The interpreter flushes sys.stdout once it has begun to finalise: a slow flush keeps it
+    # there while the call (about 0.4 s here) asks for the interpreter lock back and is ended,
+    # unwinding through the module's frames.
+    result = run(
+        """
+        class SlowToFlush:
+            def __init__(self, stream):
+                self.stream = stream
+            def write(self, text):
+                return self.stream.write(text)
+            def flush(self, sleep=time.sleep):
+                self.stream.flush()
+                sleep(0.3)
+        calling = threading.Event()
+        def compute():
+            calling.set()
+            tavrin.canonical_basis(spec([2] * 9))
+        threading.Thread(target=compute, daemon=True).start()
+        calling.wait()
+        time.sleep(0.05)
+        sys.stdout = SlowToFlush(sys.stdout)
+        print("leaving")
+        """,
+        tmp_path)
+    assert (result.returncode, result.stdout.split(), result.stderr) == (0, ["leaving"], "")
+
+
 def test_threads_changing_the_variables_while_others_compute(tmp_path):
     result = run(
         """
