@@ -30,6 +30,12 @@ public:
     // The basis kept for the spins under the database path, or null; a hit becomes the most
     // recently used.
     SharedBasis find(std::string_view database, std::span<const std::int32_t> spins);
+    // Whether a basis is kept for each list of spins under the database path; if so, each
+    // becomes the most recently used in turn and counts a hit, as find would make it. Nothing
+    // changes otherwise. At most kMaxTouched lists.
+    static constexpr std::size_t kMaxTouched = 4;
+    bool touch_all(std::string_view database,
+                   std::span<const std::span<const std::int32_t>> spin_lists);
     // Keeps the basis unless it alone exceeds the bound, evicting the least recently used
     // entries until the total fits. An entry already kept for the key is replaced.
     void insert(std::string_view database, std::span<const std::int32_t> spins,
@@ -54,20 +60,25 @@ private:
         std::string database;
         std::vector<std::int32_t> spins;
     };
+    // With the hash of its database, which several lookups under one path share.
     struct KeyView {
         std::string_view database;
         std::span<const std::int32_t> spins;
+        std::size_t database_hash;
     };
+    static std::size_t database_hash(std::string_view database) noexcept {
+        return std::hash<std::string_view>{}(database);
+    }
     struct KeyHash {
         using is_transparent = void;
         std::size_t operator()(const KeyView& key) const noexcept;
         std::size_t operator()(const Key& key) const noexcept {
-            return (*this)(KeyView{key.database, key.spins});
+            return (*this)(KeyView{key.database, key.spins, database_hash(key.database)});
         }
     };
     struct KeyEqual {
         using is_transparent = void;
-        static KeyView view(const Key& key) { return {key.database, key.spins}; }
+        static KeyView view(const Key& key) { return {key.database, key.spins, 0}; }
         static KeyView view(const KeyView& key) { return key; }
         template <class L, class R>
         bool operator()(const L& left, const R& right) const {

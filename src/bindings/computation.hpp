@@ -6,6 +6,7 @@
 #include <Python.h>
 #include <cxxabi.h>
 
+#include <optional>
 #include <type_traits>
 #include <utility>
 
@@ -53,8 +54,13 @@ private:
 // half-built, and the kept exception is raised. Otherwise the warnings the computation
 // collected are reported as Python warnings and the value of its result returned; its error
 // is thrown for the boundary. compute must not touch Python objects.
-template <class Compute>
-auto run_computation(Compute&& compute) {
+//
+// cheap(context), when given, is offered the call first, with the interpreter lock still held:
+// when it can finish at once (nothing to wait for: a lookup in a memo, say) it returns the
+// value, and the lock is never given up; otherwise it returns nothing, and compute(context)
+// runs as above. cheap must not wait, touch Python objects or warn.
+template <class Cheap, class Compute>
+auto run_computation(Cheap&& cheap, Compute&& compute) {
     // A signal that arrived before the call is handled before any work; the computation is
     // asked again only after the interval.
     if (PyErr_CheckSignals() != 0) {
@@ -72,6 +78,7 @@ auto run_computation(Compute&& compute) {
         },
         CallContext::AfterAnInterval{});
     context.set_cache_database(follow_call_environment());
+    if (auto finished = std::forward<Cheap>(cheap)(context)) return std::move(*finished);
     lock.release();
     auto outcome = [&] {
         try {
@@ -91,6 +98,14 @@ auto run_computation(Compute&& compute) {
     }
     report_warnings(context.warnings());
     return take(std::move(outcome));
+}
+
+// Without a cheap way out.
+template <class Compute>
+auto run_computation(Compute&& compute) {
+    using Value = typename std::invoke_result_t<Compute, CallContext&>::value_type;
+    return run_computation([](CallContext&) { return std::optional<Value>(); },
+                           std::forward<Compute>(compute));
 }
 
 }  // namespace tavrin::bindings

@@ -1,5 +1,6 @@
 // The module functions compute_xsymbol and compute_rsymbol.
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "bindings/arguments.hpp"
@@ -37,9 +38,12 @@ PyObject* compute_xsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t 
         const CGSpec& b = convert_argument("spec_b", spec_b, to_cg_spec);
         const Contraction& pairs = convert_argument("contraction", contraction, to_contraction);
         const SymbolMethod how = convert_argument("method", method, to_symbol_method);
-        XSymbol symbol = run_computation([&](CallContext& context) {
-            return tavrin::compute_xsymbol(a, b, pairs, context, how);
-        });
+        std::optional<XSymbolCall> call;
+        XSymbol symbol = run_computation(
+            [&](CallContext& context) {
+                return call.emplace(a, b, pairs, how).finish_if_cheap(context);
+            },
+            [&](CallContext& context) { return call->finish(context); });
         return symbol_result(std::move(symbol.data), std::move(symbol.spec_c));
     });
 }
@@ -53,9 +57,12 @@ PyObject* compute_rsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t 
         const std::vector<std::uint64_t> positions =
             convert_argument("permutation", permutation, to_uint64_list);
         const SymbolMethod how = convert_argument("method", method, to_symbol_method);
-        RSymbol symbol = run_computation([&](CallContext& context) {
-            return tavrin::compute_rsymbol(value, positions, context, how);
-        });
+        std::optional<RSymbolCall> call;
+        RSymbol symbol = run_computation(
+            [&](CallContext& context) {
+                return call.emplace(value, positions, how).finish_if_cheap(context);
+            },
+            [&](CallContext& context) { return call->finish(context); });
         return symbol_result(std::move(symbol.data), std::move(symbol.spec_permuted));
     });
 }

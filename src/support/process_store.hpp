@@ -4,11 +4,13 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -105,6 +107,25 @@ public:
         return find(key, [](const Value&) { return true; });
     }
 
+    // Finds every key in turn, as find would, when each is kept with a value `counts` takes
+    // for a hit; otherwise nothing changes and nothing is counted. True when all were found.
+    // For a caller that needs only the effects of the lookups, not the values.
+    static constexpr std::size_t kMaxTouched = 8;
+    template <class K, class Counts>
+    bool touch_all(std::span<const K> keys, Counts&& counts) {
+        std::array<Slot*, kMaxTouched> slots;
+        if (keys.size() > slots.size()) return false;
+        const std::lock_guard guard(mutex_);
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            const auto found = entries_.find(keys[k]);
+            if (found == entries_.end() || !counts(found->second.value)) return false;
+            slots[k] = &found->second;
+        }
+        for (std::size_t k = 0; k < keys.size(); ++k) make_newest(*slots[k]);
+        hits_ += keys.size();
+        return true;
+    }
+
     // Keeps the value under the key (replacing one kept before), evicting the least recently
     // used entries until everything fits. `owned_bytes`: the memory key and value own outside
     // themselves (heap blocks of strings, vectors, shared objects). False when not kept.
@@ -119,6 +140,12 @@ public:
         const std::lock_guard guard(mutex_);
         if (entries_.contains(key)) return false;
         return insert_locked(std::move(key), std::move(value), owned_bytes);
+    }
+
+    // Whether insert would keep an entry owning that many bytes now (whatever it must evict).
+    bool has_room_for(std::uint64_t owned_bytes) {
+        const std::lock_guard guard(mutex_);
+        return fits(kEntryBytes + owned_bytes);
     }
 
     std::size_t size() {
@@ -162,7 +189,7 @@ private:
 
     bool insert_locked(Key key, Value value, std::uint64_t owned_bytes) {
         const std::uint64_t bytes = kEntryBytes + owned_bytes;
-        if (bound_ == 0 || bytes > bound_ / largest_share_) return false;
+        if (!fits(bytes)) return false;
         evict_until(bytes);
         const auto at = entries_.try_emplace(std::move(key), std::move(value), bytes).first;
         Slot& slot = at->second;
@@ -172,6 +199,8 @@ private:
         evict_until(0);  // a grown bucket array may need room as well (the new entry stays)
         return true;
     }
+
+    bool fits(std::uint64_t bytes) const { return bound_ != 0 && bytes <= bound_ / largest_share_; }
 
     std::uint64_t held_bytes() const {
         return held_ + (entries_.empty() ? 0 : entries_.bucket_count() * sizeof(void*));

@@ -1,11 +1,14 @@
 // X-symbols: contractions of two canonical bases overlapped with the basis of the result.
 #pragma once
 
+#include <optional>
+
 #include "specs/cg_spec.hpp"
 #include "specs/contraction.hpp"
 #include "core/call_context.hpp"
 #include "core/error.hpp"
 #include "symbols/symbol_method.hpp"
+#include "symbols/symbol_results.hpp"
 #include "tensor/tensor.hpp"
 
 namespace tavrin {
@@ -18,9 +21,34 @@ struct XSymbol {
 // X[a, b, c] = sum of BA[m_A, a] * BB[m_B, b] * BC[m_C, c] over paired magnetic indices.
 // Pairs are checked in order (index bounds, equal spins, no edge named twice in one list)
 // before any basis is fetched. Both methods make the same checks in the same order and return
-// the same specification C.
+// the same specification C. A result is kept in the memo of X-symbol results; a repeated call
+// copies it, after fetching the bases as a computation would (the dense method's three).
 Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
                                 const Contraction& contraction, CallContext& context,
                                 SymbolMethod method = SymbolMethod::Dense);
+
+// compute_xsymbol in two steps, for a caller that holds a lock of its own and can finish a
+// cheap call without giving it up. Made, it has looked the symbol up in the memo (a hit or a
+// miss counted); then comes finish_if_cheap, finish, or the one and then the other. The
+// arguments must outlive it.
+class XSymbolCall {
+public:
+    XSymbolCall(const CGSpec& spec_a, const CGSpec& spec_b, const Contraction& contraction,
+                SymbolMethod method);
+    // A copy of a known symbol whose bases are all in the in-process store already, their
+    // lookups made as finish would make them (touch_stored_canonical_pattern_bases). Nothing
+    // happens otherwise.
+    std::optional<XSymbol> finish_if_cheap(CallContext& context);
+    // The result of compute_xsymbol.
+    Result<XSymbol> finish(CallContext& context);
+
+private:
+    const CGSpec& spec_a_;
+    const CGSpec& spec_b_;
+    const Contraction& contraction_;
+    SymbolMethod method_;
+    SymbolKeyBuilder key_;
+    SharedKnownSymbol known_;
+};
 
 }  // namespace tavrin
