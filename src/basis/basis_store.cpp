@@ -41,7 +41,8 @@ SharedBasis BasisStore::find(std::string_view database, std::span<const std::int
 }
 
 bool BasisStore::touch_all(std::string_view database,
-                           std::span<const std::span<const std::int32_t>> spin_lists) {
+                           std::span<const std::span<const std::int32_t>> spin_lists,
+                           Found* found) {
     std::array<KeyView, kMaxTouched> keys;
     if (spin_lists.size() > keys.size()) return false;
     const std::size_t hash = database_hash(database);
@@ -49,7 +50,7 @@ bool BasisStore::touch_all(std::string_view database,
         keys[k] = KeyView{database, spin_lists[k], hash};
     }
     return entries_.touch_all(std::span<const KeyView>(keys.data(), spin_lists.size()),
-                              [](const SharedBasis& basis) { return basis != nullptr; });
+                              [](const SharedBasis& basis) { return basis != nullptr; }, found);
 }
 
 void BasisStore::insert(std::string_view database, std::span<const std::int32_t> spins,

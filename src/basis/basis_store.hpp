@@ -24,38 +24,6 @@ inline constexpr const char* kBasisStoreBytesVariable = "TAVRIN_BASIS_STORE_BYTE
 inline constexpr std::uint64_t kDefaultBasisStoreBytes = std::uint64_t{1} << 30;
 
 class BasisStore {
-public:
-    explicit BasisStore(std::uint64_t bound_bytes);
-
-    // The basis kept for the spins under the database path, or null; a hit becomes the most
-    // recently used.
-    SharedBasis find(std::string_view database, std::span<const std::int32_t> spins);
-    // Whether a basis is kept for each list of spins under the database path; if so, each
-    // becomes the most recently used in turn and counts a hit, as find would make it. Nothing
-    // changes otherwise. At most kMaxTouched lists.
-    static constexpr std::size_t kMaxTouched = 4;
-    bool touch_all(std::string_view database,
-                   std::span<const std::span<const std::int32_t>> spin_lists);
-    // Keeps the basis unless it alone exceeds the bound, evicting the least recently used
-    // entries until the total fits. An entry already kept for the key is replaced.
-    void insert(std::string_view database, std::span<const std::int32_t> spins,
-                SharedBasis basis);
-    // Whether insert would keep the basis (it fits the bound at all).
-    bool has_room_for(const Tensor& basis);
-    // Notes a request the store could not answer, and tells whether the same key was noted (or
-    // a basis kept for it) before. A noted request costs its key and bookkeeping in the store's
-    // bytes and leaves like a basis, the least recently used first.
-    bool requested_before(std::string_view database, std::span<const std::int32_t> spins);
-
-    void set_bound(std::uint64_t bytes) { entries_.set_bound(bytes); }
-    ProcessStore& process_store() { return entries_; }
-    std::uint64_t bytes_held() { return entries_.statistics().bytes; }
-    std::size_t size() { return entries_.size(); }
-
-    // The bytes one kept basis costs besides its store entry: the tensor, its shape and elements.
-    static std::uint64_t owned_bytes(const Tensor& basis);
-
-private:
     struct Key {
         std::string database;
         std::vector<std::int32_t> spins;
@@ -87,13 +55,50 @@ private:
             return l.database == r.database && std::ranges::equal(l.spins, r.spins);
         }
     };
+    using Entries = BoundedStore<Key, SharedBasis, KeyHash, KeyEqual>;
+
+public:
+    explicit BasisStore(std::uint64_t bound_bytes);
+
+    // The basis kept for the spins under the database path, or null; a hit becomes the most
+    // recently used.
+    SharedBasis find(std::string_view database, std::span<const std::int32_t> spins);
+    // Whether a basis is kept for each list of spins under the database path; if so, each
+    // becomes the most recently used in turn and counts a hit, as find would make it. Nothing
+    // changes otherwise. At most kMaxTouched lists. `found` (see BoundedStore::touch_all) lets
+    // a caller that touches the same bases again skip their lookups.
+    using Found = Entries::Found;
+    static constexpr std::size_t kMaxTouched = Entries::kMaxTouched;
+    bool touch_all(std::string_view database,
+                   std::span<const std::span<const std::int32_t>> spin_lists,
+                   Found* found = nullptr);
+    // Keeps the basis unless it alone exceeds the bound, evicting the least recently used
+    // entries until the total fits. An entry already kept for the key is replaced.
+    void insert(std::string_view database, std::span<const std::int32_t> spins,
+                SharedBasis basis);
+    // Whether insert would keep the basis (it fits the bound at all).
+    bool has_room_for(const Tensor& basis);
+    // Notes a request the store could not answer, and tells whether the same key was noted (or
+    // a basis kept for it) before. A noted request costs its key and bookkeeping in the store's
+    // bytes and leaves like a basis, the least recently used first.
+    bool requested_before(std::string_view database, std::span<const std::int32_t> spins);
+
+    void set_bound(std::uint64_t bytes) { entries_.set_bound(bytes); }
+    ProcessStore& process_store() { return entries_; }
+    std::uint64_t bytes_held() { return entries_.statistics().bytes; }
+    std::size_t size() { return entries_.size(); }
+
+    // The bytes one kept basis costs besides its store entry: the tensor, its shape and elements.
+    static std::uint64_t owned_bytes(const Tensor& basis);
+
+private:
     static Key key_of(std::string_view database, std::span<const std::int32_t> spins) {
         return Key{std::string(database), {spins.begin(), spins.end()}};
     }
     static std::uint64_t key_bytes(const Key& key);
 
     // A null basis marks a request noted by requested_before.
-    BoundedStore<Key, SharedBasis, KeyHash, KeyEqual> entries_;
+    Entries entries_;
 };
 
 // The process-wide store.

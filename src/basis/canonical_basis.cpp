@@ -184,7 +184,7 @@ Status shared_canonical_pattern_bases(std::span<const CGSpec* const> specs,
 }
 
 bool touch_stored_canonical_pattern_bases(std::span<const CGSpec* const> specs,
-                                          CallContext& context) {
+                                          CallContext& context, BasisStore::Found* found) {
     std::array<std::array<std::int32_t, kFewEdges>, BasisStore::kMaxTouched> few;
     std::array<std::span<const std::int32_t>, BasisStore::kMaxTouched> spins;
     if (specs.size() > spins.size()) return false;
@@ -196,7 +196,7 @@ bool touch_stored_canonical_pattern_bases(std::span<const CGSpec* const> specs,
         spins[k] = std::span<const std::int32_t>(few[k]).first(n);
     }
     return process_basis_store().touch_all(database_of(context),
-                                           std::span(spins).first(specs.size()));
+                                           std::span(spins).first(specs.size()), found);
 }
 
 Result<Tensor> canonical_basis(const CGSpec& spec, CallContext& context) {

@@ -32,7 +32,9 @@ Status shared_canonical_pattern_bases(std::span<const CGSpec* const> specs,
 // shared_canonical_pattern_bases are made (each basis the most recently used in turn, a hit
 // each) and nothing else, which is everything that call would do; otherwise nothing happens.
 // Never loads, builds or warns: cheap enough for a caller that holds a lock of its own.
+// `found`: see BasisStore::touch_all.
 bool touch_stored_canonical_pattern_bases(std::span<const CGSpec* const> specs,
-                                          CallContext& context);
+                                          CallContext& context,
+                                          BasisStore::Found* found = nullptr);
 
 }  // namespace tavrin

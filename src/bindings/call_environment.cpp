@@ -53,11 +53,13 @@ void read_values(const std::vector<std::string_view>& names,
 // its text, so the same entries hold the same values: only a program that rewrites a buffer it
 // gave putenv goes unseen.
 bool same_entries(const std::vector<const char*>& entries) {
-    std::size_t k = 0;
-    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry, ++k) {
-        if (k == entries.size() || entries[k] != *entry) return false;
+    char** const entry = environ;
+    if (entry == nullptr) return entries.empty();
+    // No entry is read past the end: every kept one is a text, never the closing null.
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        if (entry[k] != entries[k]) return false;
     }
-    return k == entries.size();
+    return entry[entries.size()] == nullptr;
 }
 
 void record_entries(std::vector<const char*>& entries) {

@@ -55,12 +55,14 @@ private:
 // collected are reported as Python warnings and the value of its result returned; its error
 // is thrown for the boundary. compute must not touch Python objects.
 //
-// cheap(context), when given, is offered the call first, with the interpreter lock still held:
-// when it can finish at once (nothing to wait for: a lookup in a memo, say) it returns the
-// value, and the lock is never given up; otherwise it returns nothing, and compute(context)
-// runs as above. cheap must not wait, touch Python objects or warn.
+// cheap(context) is offered the call first, with the interpreter lock still held: when it can
+// finish at once (nothing to wait for: a lookup in a memo, say) it keeps what it found where
+// its caller will look and returns true; the lock is then never given up and nothing is
+// returned here. Otherwise it returns false, and compute(context) runs as above. cheap must
+// not wait, touch Python objects or warn.
 template <class Cheap, class Compute>
-auto run_computation(Cheap&& cheap, Compute&& compute) {
+auto run_computation_unless(Cheap&& cheap, Compute&& compute)
+    -> std::optional<typename std::invoke_result_t<Compute, CallContext&>::value_type> {
     // A signal that arrived before the call is handled before any work; the computation is
     // asked again only after the interval.
     if (PyErr_CheckSignals() != 0) {
@@ -78,7 +80,7 @@ auto run_computation(Cheap&& cheap, Compute&& compute) {
         },
         CallContext::AfterAnInterval{});
     context.set_cache_database(follow_call_environment());
-    if (auto finished = std::forward<Cheap>(cheap)(context)) return std::move(*finished);
+    if (std::forward<Cheap>(cheap)(context)) return std::nullopt;
     lock.release();
     auto outcome = [&] {
         try {
@@ -100,12 +102,11 @@ auto run_computation(Cheap&& cheap, Compute&& compute) {
     return take(std::move(outcome));
 }
 
-// Without a cheap way out.
+// Without a cheap way out: compute's value.
 template <class Compute>
 auto run_computation(Compute&& compute) {
-    using Value = typename std::invoke_result_t<Compute, CallContext&>::value_type;
-    return run_computation([](CallContext&) { return std::optional<Value>(); },
-                           std::forward<Compute>(compute));
+    return *run_computation_unless([](CallContext&) { return false; },
+                                   std::forward<Compute>(compute));
 }
 
 }  // namespace tavrin::bindings

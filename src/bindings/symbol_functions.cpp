@@ -1,6 +1,7 @@
 // The module functions compute_xsymbol and compute_rsymbol.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "bindings/arguments.hpp"
@@ -28,6 +29,14 @@ PyRef symbol_result(Tensor data, CGSpec spec) {
     return result_pair(std::move(array), std::move(spec_object));
 }
 
+// The same pair for a symbol the memo knew: a copy of its elements, its specification.
+PyRef known_symbol_result(const KnownSymbol& known) {
+    const std::span<const double> values = known.data.data();
+    PyRef array = to_numpy_array(known.data.shape(), TensorStorage(values.begin(), values.end()));
+    PyRef spec_object = to_python(known.derived_spec);
+    return result_pair(std::move(array), std::move(spec_object));
+}
+
 PyObject* compute_xsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) {
     return guarded_object([&] {
@@ -39,12 +48,15 @@ PyObject* compute_xsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t 
         const Contraction& pairs = convert_argument("contraction", contraction, to_contraction);
         const SymbolMethod how = convert_argument("method", method, to_symbol_method);
         std::optional<XSymbolCall> call;
-        XSymbol symbol = run_computation(
+        SharedKnownSymbol known;
+        std::optional<XSymbol> symbol = run_computation_unless(
             [&](CallContext& context) {
-                return call.emplace(a, b, pairs, how).finish_if_cheap(context);
+                known = call.emplace(a, b, pairs, how).finish_if_cheap(context);
+                return known != nullptr;
             },
             [&](CallContext& context) { return call->finish(context); });
-        return symbol_result(std::move(symbol.data), std::move(symbol.spec_c));
+        if (!symbol) return known_symbol_result(*known);
+        return symbol_result(std::move(symbol->data), std::move(symbol->spec_c));
     });
 }
 
@@ -58,12 +70,15 @@ PyObject* compute_rsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t 
             convert_argument("permutation", permutation, to_uint64_list);
         const SymbolMethod how = convert_argument("method", method, to_symbol_method);
         std::optional<RSymbolCall> call;
-        RSymbol symbol = run_computation(
+        SharedKnownSymbol known;
+        std::optional<RSymbol> symbol = run_computation_unless(
             [&](CallContext& context) {
-                return call.emplace(value, positions, how).finish_if_cheap(context);
+                known = call.emplace(value, positions, how).finish_if_cheap(context);
+                return known != nullptr;
             },
             [&](CallContext& context) { return call->finish(context); });
-        return symbol_result(std::move(symbol.data), std::move(symbol.spec_permuted));
+        if (!symbol) return known_symbol_result(*known);
+        return symbol_result(std::move(symbol->data), std::move(symbol->spec_permuted));
     });
 }
 

@@ -194,13 +194,15 @@ RSymbolCall::RSymbolCall(const CGSpec& spec, std::span<const std::uint64_t> perm
     known_ = rsymbol_results().find(key_.view()).value_or(nullptr);
 }
 
-std::optional<RSymbol> RSymbolCall::finish_if_cheap(CallContext& context) {
-    if (!known_) return std::nullopt;
+SharedKnownSymbol RSymbolCall::finish_if_cheap(CallContext& context) {
+    if (!known_) return nullptr;
     if (method_ == SymbolMethod::Dense) {
         const std::array<const CGSpec*, 2> specs{&spec_, &known_->derived_spec};
-        if (!touch_stored_canonical_pattern_bases(specs, context)) return std::nullopt;
+        if (!touch_stored_canonical_pattern_bases(specs, context, &known_->stored_bases)) {
+            return nullptr;
+        }
     }
-    return copy_of(*known_);
+    return known_;
 }
 
 Result<RSymbol> RSymbolCall::finish(CallContext& context) {

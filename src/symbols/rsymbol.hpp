@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -33,7 +32,7 @@ class RSymbolCall {
 public:
     RSymbolCall(const CGSpec& spec, std::span<const std::uint64_t> permutation,
                 SymbolMethod method);
-    std::optional<RSymbol> finish_if_cheap(CallContext& context);
+    SharedKnownSymbol finish_if_cheap(CallContext& context);
     Result<RSymbol> finish(CallContext& context);
 
 private:

@@ -12,6 +12,7 @@
 #include <span>
 #include <vector>
 
+#include "basis/basis_store.hpp"
 #include "specs/cg_spec.hpp"
 #include "support/process_store.hpp"
 #include "symbols/symbol_method.hpp"
@@ -19,10 +20,13 @@
 
 namespace tavrin {
 
-// What a call returned: the specification it derived (C, or the permuted one) and its values.
+// What a call returned: the specification it derived (C, or the permuted one) and its values;
+// and where the in-process store kept the bases a repeat fetched last (used only under the
+// store's lock).
 struct KnownSymbol {
     CGSpec derived_spec;
     Tensor data;
+    mutable BasisStore::Found stored_bases{};
 };
 using SharedKnownSymbol = std::shared_ptr<const KnownSymbol>;
 
@@ -46,7 +50,7 @@ public:
     }
 
 private:
-    std::array<std::int64_t, 48> few_;
+    std::array<std::int64_t, 32> few_;
     std::vector<std::int64_t> many_;
     std::size_t size_ = 0;
 };

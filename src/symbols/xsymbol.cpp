@@ -225,13 +225,15 @@ XSymbolCall::XSymbolCall(const CGSpec& spec_a, const CGSpec& spec_b,
     known_ = xsymbol_results().find(key_.view()).value_or(nullptr);
 }
 
-std::optional<XSymbol> XSymbolCall::finish_if_cheap(CallContext& context) {
-    if (!known_) return std::nullopt;
+SharedKnownSymbol XSymbolCall::finish_if_cheap(CallContext& context) {
+    if (!known_) return nullptr;
     if (method_ == SymbolMethod::Dense) {
         const std::array<const CGSpec*, 3> specs{&spec_a_, &spec_b_, &known_->derived_spec};
-        if (!touch_stored_canonical_pattern_bases(specs, context)) return std::nullopt;
+        if (!touch_stored_canonical_pattern_bases(specs, context, &known_->stored_bases)) {
+            return nullptr;
+        }
     }
-    return copy_of(*known_);
+    return known_;
 }
 
 Result<XSymbol> XSymbolCall::finish(CallContext& context) {

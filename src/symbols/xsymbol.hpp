@@ -1,8 +1,6 @@
 // X-symbols: contractions of two canonical bases overlapped with the basis of the result.
 #pragma once
 
-#include <optional>
-
 #include "specs/cg_spec.hpp"
 #include "specs/contraction.hpp"
 #include "core/call_context.hpp"
@@ -35,10 +33,10 @@ class XSymbolCall {
 public:
     XSymbolCall(const CGSpec& spec_a, const CGSpec& spec_b, const Contraction& contraction,
                 SymbolMethod method);
-    // A copy of a known symbol whose bases are all in the in-process store already, their
-    // lookups made as finish would make them (touch_stored_canonical_pattern_bases). Nothing
-    // happens otherwise.
-    std::optional<XSymbol> finish_if_cheap(CallContext& context);
+    // The memo's entry of a known symbol whose bases are all in the in-process store already,
+    // their lookups made as finish would make them (touch_stored_canonical_pattern_bases), for
+    // the caller to copy what it returns. Null, and nothing done, otherwise.
+    SharedKnownSymbol finish_if_cheap(CallContext& context);
     // The result of compute_xsymbol.
     Result<XSymbol> finish(CallContext& context);
 
