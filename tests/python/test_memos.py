@@ -77,6 +77,61 @@ def test_the_variables_set_bounds_when_they_change(monkeypatch, restored_bounds)
     assert tavrin.memo_info()["wigner_6j"].bound == 64 << 20  # the default
 
 
+# The memos of symbol results: name, function, arguments.
+SYMBOLS = [
+    ("xsymbol_results", tavrin.compute_xsymbol,
+     (spec_of([1, 1, 2]), spec_of([2, 1, 1], [1, -1, -1]), tavrin.Contraction([2], [0]))),
+    ("rsymbol_results", tavrin.compute_rsymbol, (spec_of([2, 2, 2, 2]), [1, 0, 3, 2])),
+]
+
+
+@pytest.mark.parametrize("method", ["dense", "recoupling"])
+@pytest.mark.parametrize("name, function, args", SYMBOLS, ids=[name for name, _, _ in SYMBOLS])
+def test_a_repeated_symbol_is_an_array_of_the_callers_own(name, function, args, method):
+    tavrin.clear_memos()
+    first, spec = function(*args, method=method)
+    expected = first.tobytes()
+    first[...] = 7.0
+    for _ in range(2):
+        again, spec_again = function(*args, method=method)
+        assert again.tobytes() == expected and again.shape == first.shape
+        assert again.flags.writeable and again.base is not first.base
+        assert spec_again == spec
+        again[...] = 5.0
+    assert tavrin.memo_info()[name][:2] == (2, 1)
+
+
+@pytest.mark.parametrize("function, args, error, message", [
+    (tavrin.compute_xsymbol, (spec_of([1, 1, 2]), spec_of([2, 1, 1], [1, -1, -1]),
+                              tavrin.Contraction([0], [0])), RuntimeError, "Tavrin error: "),
+    (tavrin.compute_rsymbol, (spec_of([2, 2, 2, 2]), [0, 0, 1, 2]), ValueError,
+     "Invalid CGSpec: Permutation index 0 appears more than once"),
+], ids=["xsymbol", "rsymbol"])
+def test_errors_are_raised_again_and_never_kept(function, args, error, message):
+    tavrin.clear_memos()
+    raised = []
+    for _ in range(2):
+        with pytest.raises(error) as caught:
+            function(*args)
+        raised.append(str(caught.value))
+    assert raised[0].startswith(message) and raised[1] == raised[0]
+    info = tavrin.memo_info()
+    assert all(info[name].bytes == 0 for name, _, _ in SYMBOLS)
+
+
+@pytest.mark.parametrize("name, function, args", SYMBOLS, ids=[name for name, _, _ in SYMBOLS])
+def test_a_results_memo_turned_off_by_its_variable_keeps_nothing(name, function, args,
+                                                                monkeypatch, restored_bounds):
+    expected = function(*args)[0].tobytes()
+    monkeypatch.setenv(f"TAVRIN_{name.upper()}_BYTES", "0")
+    before = tavrin.memo_info()[name]
+    for _ in range(2):
+        assert function(*args)[0].tobytes() == expected
+    after = tavrin.memo_info()[name]
+    assert (after.hits, after.misses) == (before.hits, before.misses + 2)
+    assert after.bytes == after.bound == 0
+
+
 @pytest.mark.parametrize("function", [tavrin.memo_info, tavrin.clear_memos, tavrin.set_memo_bound],
                          ids=lambda f: f.__name__)
 def test_docstring_examples_run(function, restored_bounds):
