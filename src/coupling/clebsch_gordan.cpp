@@ -40,7 +40,13 @@ CoefficientMemo& cg_memo() {
         kClebschGordanMemoName, kClebschGordanMemoBytesVariable, kDefaultClebschGordanMemoBytes);
     return *memo;
 }
-[[maybe_unused]] const bool made_at_start = (cg_memo(), true);
+CoefficientMemo& rounded_memo() {
+    static CoefficientMemo* const memo =
+        new CoefficientMemo(kRoundedClebschGordanMemoName, kRoundedClebschGordanMemoBytesVariable,
+                            kDefaultRoundedClebschGordanMemoBytes);
+    return *memo;
+}
+[[maybe_unused]] const bool made_at_start = (cg_memo(), rounded_memo(), true);
 
 bool fails_selection_rules(std::int64_t two_j1, std::int64_t two_m1, std::int64_t two_j2,
                            std::int64_t two_m2, std::int64_t two_j, std::int64_t two_m) {
@@ -148,7 +154,12 @@ double clebsch_gordan_correctly_rounded(std::int32_t two_j1, std::int32_t two_m1
     if (largest_factorial_argument > kDoubleFactorialLimit) {
         return clebsch_gordan(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
     }
-    return clebsch_gordan_exact(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
+    const CoefficientKey key{two_j1, two_m1, two_j2, two_m2, two_j, two_m};
+    CoefficientMemo& memo = rounded_memo();
+    if (const auto known = memo.find(key)) return *known;
+    const double value = clebsch_gordan_exact(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
+    memo.insert(key, value, 0);
+    return value;
 }
 
 std::size_t cg_memo_size() {
@@ -156,5 +167,6 @@ std::size_t cg_memo_size() {
 }
 
 ProcessStore& clebsch_gordan_memo() { return cg_memo(); }
+ProcessStore& rounded_clebsch_gordan_memo() { return rounded_memo(); }
 
 }  // namespace tavrin
