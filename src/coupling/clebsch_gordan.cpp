@@ -137,12 +137,9 @@ double clebsch_gordan_racah_double(std::int32_t two_j1, std::int32_t two_m1, std
 double clebsch_gordan(std::int32_t two_j1, std::int32_t two_m1, std::int32_t two_j2,
                       std::int32_t two_m2, std::int32_t two_j, std::int32_t two_m) {
     if (fails_selection_rules(two_j1, two_m1, two_j2, two_m2, two_j, two_m)) return 0.0;
-    const CoefficientKey key{two_j1, two_m1, two_j2, two_m2, two_j, two_m};
-    CoefficientMemo& memo = cg_memo();
-    if (const auto known = memo.find(key)) return *known;
-    const double value = compute(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
-    memo.insert(key, value, 0);
-    return value;
+    return find_or_compute(cg_memo(), {two_j1, two_m1, two_j2, two_m2, two_j, two_m}, [&] {
+        return compute(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
+    });
 }
 
 double clebsch_gordan_correctly_rounded(std::int32_t two_j1, std::int32_t two_m1,
@@ -154,12 +151,9 @@ double clebsch_gordan_correctly_rounded(std::int32_t two_j1, std::int32_t two_m1
     if (largest_factorial_argument > kDoubleFactorialLimit) {
         return clebsch_gordan(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
     }
-    const CoefficientKey key{two_j1, two_m1, two_j2, two_m2, two_j, two_m};
-    CoefficientMemo& memo = rounded_memo();
-    if (const auto known = memo.find(key)) return *known;
-    const double value = clebsch_gordan_exact(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
-    memo.insert(key, value, 0);
-    return value;
+    return find_or_compute(rounded_memo(), {two_j1, two_m1, two_j2, two_m2, two_j, two_m}, [&] {
+        return clebsch_gordan_exact(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
+    });
 }
 
 std::size_t cg_memo_size() {
