@@ -47,14 +47,14 @@ PyObject* compute_xsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t 
         const CGSpec& b = convert_argument("spec_b", spec_b, to_cg_spec);
         const Contraction& pairs = convert_argument("contraction", contraction, to_contraction);
         const SymbolMethod how = convert_argument("method", method, to_symbol_method);
-        std::optional<XSymbolCall> call;
+        XSymbolCall call(a, b, pairs, how);
         SharedKnownSymbol known;
         std::optional<XSymbol> symbol = run_computation_unless(
             [&](CallContext& context) {
-                known = call.emplace(a, b, pairs, how).finish_if_cheap(context);
+                known = call.finish_if_cheap(context);
                 return known != nullptr;
             },
-            [&](CallContext& context) { return call->finish(context); });
+            [&](CallContext& context) { return call.finish(context); });
         if (!symbol) return known_symbol_result(*known);
         return symbol_result(std::move(symbol->data), std::move(symbol->spec_c));
     });
@@ -69,14 +69,14 @@ PyObject* compute_rsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t 
         const std::vector<std::uint64_t> positions =
             convert_argument("permutation", permutation, to_uint64_list);
         const SymbolMethod how = convert_argument("method", method, to_symbol_method);
-        std::optional<RSymbolCall> call;
+        RSymbolCall call(value, positions, how);
         SharedKnownSymbol known;
         std::optional<RSymbol> symbol = run_computation_unless(
             [&](CallContext& context) {
-                known = call.emplace(value, positions, how).finish_if_cheap(context);
+                known = call.finish_if_cheap(context);
                 return known != nullptr;
             },
-            [&](CallContext& context) { return call->finish(context); });
+            [&](CallContext& context) { return call.finish(context); });
         if (!symbol) return known_symbol_result(*known);
         return symbol_result(std::move(symbol->data), std::move(symbol->spec_permuted));
     });

@@ -191,11 +191,18 @@ RSymbolCall::RSymbolCall(const CGSpec& spec, std::span<const std::uint64_t> perm
     : spec_(spec), permutation_(permutation), method_(method) {
     key_.push_back(method_key(method));
     append_rsymbol_arguments(key_, spec, permutation);
-    known_ = rsymbol_results().find(key_.view()).value_or(nullptr);
+}
+
+const SharedKnownSymbol& RSymbolCall::known() {
+    if (!looked_up_) {
+        known_ = rsymbol_results().find(key_.view()).value_or(nullptr);
+        looked_up_ = true;
+    }
+    return known_;
 }
 
 SharedKnownSymbol RSymbolCall::finish_if_cheap(CallContext& context) {
-    if (!known_) return nullptr;
+    if (!known()) return nullptr;
     if (method_ == SymbolMethod::Dense) {
         const std::array<const CGSpec*, 2> specs{&spec_, &known_->derived_spec};
         if (!touch_stored_canonical_pattern_bases(specs, context, &known_->stored_bases)) {
@@ -206,7 +213,7 @@ SharedKnownSymbol RSymbolCall::finish_if_cheap(CallContext& context) {
 }
 
 Result<RSymbol> RSymbolCall::finish(CallContext& context) {
-    if (known_) {
+    if (known()) {
         if (method_ == SymbolMethod::Dense) {
             const std::array<const CGSpec*, 2> specs{&spec_, &known_->derived_spec};
             std::array<SharedBasis, 2> bases;

@@ -36,11 +36,14 @@ public:
     Result<RSymbol> finish(CallContext& context);
 
 private:
+    const SharedKnownSymbol& known();
+
     const CGSpec& spec_;
     std::span<const std::uint64_t> permutation_;
     SymbolMethod method_;
     SymbolKeyBuilder key_;
     SharedKnownSymbol known_;
+    bool looked_up_ = false;
 };
 
 }  // namespace tavrin

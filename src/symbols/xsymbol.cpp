@@ -222,11 +222,18 @@ XSymbolCall::XSymbolCall(const CGSpec& spec_a, const CGSpec& spec_b,
     : spec_a_(spec_a), spec_b_(spec_b), contraction_(contraction), method_(method) {
     key_.push_back(method_key(method));
     append_xsymbol_arguments(key_, spec_a, spec_b, contraction);
-    known_ = xsymbol_results().find(key_.view()).value_or(nullptr);
+}
+
+const SharedKnownSymbol& XSymbolCall::known() {
+    if (!looked_up_) {
+        known_ = xsymbol_results().find(key_.view()).value_or(nullptr);
+        looked_up_ = true;
+    }
+    return known_;
 }
 
 SharedKnownSymbol XSymbolCall::finish_if_cheap(CallContext& context) {
-    if (!known_) return nullptr;
+    if (!known()) return nullptr;
     if (method_ == SymbolMethod::Dense) {
         const std::array<const CGSpec*, 3> specs{&spec_a_, &spec_b_, &known_->derived_spec};
         if (!touch_stored_canonical_pattern_bases(specs, context, &known_->stored_bases)) {
@@ -237,7 +244,7 @@ SharedKnownSymbol XSymbolCall::finish_if_cheap(CallContext& context) {
 }
 
 Result<XSymbol> XSymbolCall::finish(CallContext& context) {
-    if (known_) {
+    if (known()) {
         if (method_ == SymbolMethod::Dense) {
             const std::array<const CGSpec*, 3> specs{&spec_a_, &spec_b_, &known_->derived_spec};
             std::array<SharedBasis, 3> bases;

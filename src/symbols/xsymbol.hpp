@@ -26,9 +26,9 @@ Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
                                 SymbolMethod method = SymbolMethod::Dense);
 
 // compute_xsymbol in two steps, for a caller that holds a lock of its own and can finish a
-// cheap call without giving it up. Made, it has looked the symbol up in the memo (a hit or a
-// miss counted); then comes finish_if_cheap, finish, or the one and then the other. The
-// arguments must outlive it.
+// cheap call without giving it up: finish_if_cheap, finish, or the one and then the other. The
+// first of them looks the symbol up in the memo (a hit or a miss counted), once for both. The
+// arguments must outlive the object.
 class XSymbolCall {
 public:
     XSymbolCall(const CGSpec& spec_a, const CGSpec& spec_b, const Contraction& contraction,
@@ -41,12 +41,15 @@ public:
     Result<XSymbol> finish(CallContext& context);
 
 private:
+    const SharedKnownSymbol& known();
+
     const CGSpec& spec_a_;
     const CGSpec& spec_b_;
     const Contraction& contraction_;
     SymbolMethod method_;
     SymbolKeyBuilder key_;
     SharedKnownSymbol known_;
+    bool looked_up_ = false;
 };
 
 }  // namespace tavrin
