@@ -4,8 +4,9 @@ Run after `pip install .`:  python benchmarks/bench_recoupling.py [--max-dense-n
 
 The first table times both methods warm (the bases in the process's store, both plans kept) on
 the cases of bench_symbols.py and on the cases tensor-network codes call most, in one process:
-the median of interleaved repeats of each, and their ratio. There is no memo of symbol results:
-each call of either method does its sums.
+the median of interleaved repeats of each, and their ratio, with the memo of symbol results off
+(each call of either method does its sums) and on (a repeated call is a copy of its first
+result, the dense method's bases still fetched from the store).
 
 The second table is the R-symbol of a spin-1/2 chain: the CGSpec of the total-spin-0 sector of
 N spins 1/2 has N incoming spin-1/2 edges and one outgoing spin-0 edge; its OM dimension is the
@@ -13,7 +14,8 @@ Catalan number C(N/2). The symbol timed is the R-symbol of the exchange of the t
 Each (method, N) runs in a fresh child process so that its peak memory is its own: the dense
 method twice (cold: empty cache, the basis is built and stored; warm: the second call, served
 from the cache), the recoupling method as the median of several calls. The ratio is warm dense
-over recoupling, the dense method's best case.
+over recoupling, the dense method's best case. The memo of symbol results is off in these
+children: every call computes.
 
 The third table joins two chains: A has n incoming spins 1/2 and an outgoing spin 1, B an
 incoming spin 1 and n outgoing spins 1/2; the X-symbol contracts A's spin 1 with B's.
@@ -98,11 +100,13 @@ def small_callables(case):
 
 def side_by_side(repeats, quick, only):
     import numpy
-    from bench_symbols import calls_per_repeat, median_time
+    from bench_symbols import calls_per_repeat, median_time, remember_bounds, set_result_memos
 
     os.environ["TAVRIN_CACHE_PATH"] = tempfile.mkdtemp(prefix="tavrin-bench-recoupling-")
+    remember_bounds()
+    print(f"{'':39}{'memo off':^34}{'memo on':^24}")
     header = (f"{'case':<34}{'legs':>5}{'dense us':>11}{'recoupling us':>15}{'ratio':>8}"
-              f"{'max diff':>10}")
+              f"{'dense us':>11}{'recoupling us':>15}{'max diff':>10}")
     print(header)
     print("-" * len(header))
     ratios = []
@@ -110,22 +114,37 @@ def side_by_side(repeats, quick, only):
     for case in cases[::3] if quick else cases:
         dense, recoupled = small_callables(case)
         difference = float(numpy.max(numpy.abs(dense()[0] - recoupled()[0]), initial=0.0))
-        numbers = [calls_per_repeat(dense), calls_per_repeat(recoupled)]
-        times = ([], [])
-        for _ in range(repeats):  # interleaved, so that the machine's load falls on both alike
-            for side, action in enumerate((dense, recoupled)):
+        # (memo on, action): dense and recoupling with the memo off, then on.
+        sides = [(False, dense), (False, recoupled), (True, dense), (True, recoupled)]
+        numbers = []
+        for memo, action in sides:
+            set_result_memos(memo)
+            if memo:
+                action()  # the timed calls are repeats
+            numbers.append(calls_per_repeat(action))
+        times = [[] for _ in sides]
+        for _ in range(repeats):  # interleaved, so that the machine's load falls on all alike
+            for side, (memo, action) in enumerate(sides):
+                set_result_memos(memo)
+                if memo:
+                    action()  # turning the memo off emptied it
                 times[side].append(median_time(action, 1, numbers[side]))
-        t_dense, t_recoupled = (statistics.median(t) for t in times)
+        t_dense, t_recoupled, t_dense_memo, t_recoupled_memo = (statistics.median(t)
+                                                                for t in times)
         ratios.append(t_recoupled / t_dense)
         print(f"{case[0]:<34}{case[1]:>5}{t_dense * 1e6:>11.2f}{t_recoupled * 1e6:>15.2f}"
-              f"{ratios[-1]:>8.2f}{difference:>10.1e}", flush=True)
-    print(f"{'largest ratio':<50}{max(ratios):>15.2f}")
+              f"{ratios[-1]:>8.2f}{t_dense_memo * 1e6:>11.2f}{t_recoupled_memo * 1e6:>15.2f}"
+              f"{difference:>10.1e}", flush=True)
+    print(f"{'largest ratio (memo off)':<50}{max(ratios):>15.2f}")
     print()
 
 
 def child(symbol, method, n, repeats):
     """Runs in the child process: prints one JSON line with the timings and the peak memory."""
     import tavrin
+
+    for name in ("xsymbol_results", "rsymbol_results"):  # every call computes
+        tavrin.set_memo_bound(name, 0)
 
     if symbol == "r":
         spec = singlet_sector(tavrin, n)

@@ -1,12 +1,15 @@
 """X- and R-symbols against what a user would do instead: numpy.tensordot over the same dense
 canonical bases, already fetched. Both sides run in one process, medians of repeats; the table
-gives the ratio tavrin / NumPy per case and its geometric means.
+gives the ratio tavrin / NumPy per case and its geometric means, with tavrin's memo of symbol
+results on (a repeated call is a copy of the first result) and off (every call does its sums).
 
 Run after `pip install .`:  python benchmarks/bench_symbols.py [--repeats N] [--quick]
 
 The measurement runs twice, in child processes: NumPy's BLAS limited to one thread, and at its
-default. Then, each in a fresh process with the database warm and the in-process store empty,
-the first call of every case; and the peak memory of the largest case (cache hit and cold build).
+default. Then a repeated small symbol against the memo a user would write instead: the same call
+behind functools.lru_cache, the array copied (the caller's own, as tavrin's is). Then, each in a
+fresh process with the database warm and the in-process store empty, the first call of every
+case; and the peak memory of the largest case (cache hit and cold build).
 """
 
 import argparse
@@ -183,28 +186,128 @@ def median_time(action, repeats, number):
     return statistics.median(times)
 
 
+RESULT_MEMOS = ("xsymbol_results", "rsymbol_results")
+BOUNDS = {}  # the bounds the results memos had when the child started
+
+
+def remember_bounds():
+    import tavrin
+
+    BOUNDS.update({name: tavrin.memo_info()[name].bound for name in RESULT_MEMOS})
+
+
+def set_result_memos(on):
+    """Turns tavrin's memos of symbol results on (the bounds remembered) or off (bound 0)."""
+    import tavrin
+
+    for name in RESULT_MEMOS:
+        tavrin.set_memo_bound(name, BOUNDS[name] if on else 0)
+
+
 def measure(kind, case, repeats):
     import numpy
 
     with_tavrin, with_numpy, _ = callables(kind, case)
     difference = float(numpy.max(numpy.abs(with_tavrin() - with_numpy()), initial=0.0))
-    number_t = calls_per_repeat(with_tavrin)
-    number_n = calls_per_repeat(with_numpy)
-    # Alternate the two sides so that the machine's load falls on both alike.
-    times_t, times_n = [], []
+
+    def memo_on():
+        set_result_memos(True)
+        with_tavrin()  # kept: the timed calls are repeats
+
+    def memo_off():
+        set_result_memos(False)
+
+    sides = {"memo on": (memo_on, with_tavrin), "memo off": (memo_off, with_tavrin),
+             "numpy": (lambda: None, with_numpy)}
+    numbers = {}
+    for name, (prepare, action) in sides.items():
+        prepare()
+        numbers[name] = calls_per_repeat(action)
+    # Alternate the sides so that the machine's load falls on all alike.
+    times = {name: [] for name in sides}
     for _ in range(repeats):
-        times_t.append(median_time(with_tavrin, 1, number_t))
-        times_n.append(median_time(with_numpy, 1, number_n))
-    return statistics.median(times_t), statistics.median(times_n), difference
+        for name, (prepare, action) in sides.items():
+            prepare()
+            times[name].append(median_time(action, 1, numbers[name]))
+    set_result_memos(True)
+    return {name: statistics.median(t) for name, t in times.items()}, difference
+
+
+def repeated_cases():
+    """(kind, case) of small symbols a tensor-network code repeats: a few of the tables' and the
+    bond of a spin-1/2 matrix-product state."""
+    x, r = x_cases(), r_cases()
+    mps = {"name": "MPS (4,1/2,9/2)(9/2,1/2,4), bond", "a": [(8, 1), (1, 1), (9, -1)],
+           "b": [(9, 1), (1, 1), (8, -1)], "axes_a": [2], "axes_b": [0]}
+    return [("X", x[0]), ("X", x[1]), ("X", x[2]), ("X", mps), ("R", r[0]), ("R", r[6])]
+
+
+def lru_callables(kind, case):
+    import functools
+
+    import tavrin
+    from tavrin import Contraction
+
+    if kind == "X":
+        arguments = (make_spec(case["a"]), make_spec(case["b"]),
+                     Contraction(case["axes_a"], case["axes_b"]))
+        function = tavrin.compute_xsymbol
+    else:
+        arguments = (make_spec(case["edges"]), tuple(case["permutation"]))
+        function = tavrin.compute_rsymbol
+    kept = functools.lru_cache(maxsize=None)(function)
+
+    def with_tavrin():
+        return function(*arguments)
+
+    def with_lru_cache():
+        data, spec = kept(*arguments)
+        return data.copy(), spec
+
+    return with_tavrin, with_lru_cache
+
+
+def wall_and_cpu_time(action, number):
+    """Seconds per call of `number` calls: elapsed, and the calling thread's CPU time (which a
+    machine shared with other processes does not inflate: these calls wait for nothing)."""
+    wall, cpu = time.perf_counter(), time.thread_time()
+    for _ in range(number):
+        action()
+    return (time.perf_counter() - wall) / number, (time.thread_time() - cpu) / number
+
+
+def measure_repeated(kind, case, repeats):
+    with_tavrin, with_lru_cache = lru_callables(kind, case)
+    set_result_memos(True)
+    with_tavrin(), with_lru_cache()
+    sides = {"memo": with_tavrin, "lru": with_lru_cache}
+    numbers = {name: calls_per_repeat(action) for name, action in sides.items()}
+    times = {name: [] for name in sides}
+    for _ in range(repeats):
+        for name, action in sides.items():
+            times[name].append(wall_and_cpu_time(action, numbers[name]))
+    return {f"{name}_{clock}": statistics.median(t[k] for t in times[name])
+            for name in sides for k, clock in enumerate(("wall", "cpu"))}
 
 
 def child_measure(args):
+    remember_bounds()
     results = []
     for kind, cases in (("X", x_cases()), ("R", r_cases())):
         for case in select(cases, args.quick):
-            t, n, difference = measure(kind, case, args.repeats)
+            times, difference = measure(kind, case, args.repeats)
             results.append({"kind": kind, "name": case["name"], "legs": legs(case),
-                            "tavrin": t, "numpy": n, "difference": difference})
+                            "tavrin": times["memo on"], "tavrin_off": times["memo off"],
+                            "numpy": times["numpy"], "difference": difference})
+    json.dump(results, sys.stdout)
+
+
+def child_repeated(args):
+    remember_bounds()
+    results = []
+    for kind, case in repeated_cases():
+        results.append({"kind": kind, "name": case["name"],
+                        **measure_repeated(kind, case, args.repeats)})
     json.dump(results, sys.stdout)
 
 
@@ -276,21 +379,42 @@ def geomean(values):
 
 def print_ratios(title, rows):
     print(f"\n{title}")
-    header = (f"{'':2}{'case':<32}{'legs':>5}{'tavrin':>12}{'NumPy':>12}{'ratio':>9}"
-              f"{'max |diff|':>12}")
+    header = (f"{'':2}{'case':<32}{'legs':>5}{'memo on':>11}{'memo off':>11}{'NumPy':>11}"
+              f"{'on/NumPy':>10}{'off/NumPy':>10}{'max |diff|':>12}")
     print(header)
     print("-" * len(header))
     for row in rows:
-        print(f"{row['kind']:<2}{row['name']:<32}{row['legs']:>5}{row['tavrin'] * 1e6:>10.1f}us"
-              f"{row['numpy'] * 1e6:>10.1f}us{row['tavrin'] / row['numpy']:>9.3f}"
+        print(f"{row['kind']:<2}{row['name']:<32}{row['legs']:>5}{row['tavrin'] * 1e6:>9.2f}us"
+              f"{row['tavrin_off'] * 1e6:>9.1f}us{row['numpy'] * 1e6:>9.1f}us"
+              f"{row['tavrin'] / row['numpy']:>10.3f}{row['tavrin_off'] / row['numpy']:>10.3f}"
               f"{row['difference']:>12.1e}")
     for kind in ("X", "R", None):
         chosen = [r for r in rows if kind is None or r["kind"] == kind]
-        ratios = [r["tavrin"] / r["numpy"] for r in chosen]
-        wide = [r["tavrin"] / r["numpy"] for r in chosen if r["legs"] >= 6]
         label = {"X": "X-symbols", "R": "R-symbols", None: "all"}[kind]
-        print(f"  {label:<10} geomean {geomean(ratios):.3f}   with 6+ legs {geomean(wide):.3f}"
-              f"   largest {max(ratios):.3f}   ({len(ratios)} cases)")
+        for memo, key in (("on", "tavrin"), ("off", "tavrin_off")):
+            ratios = [r[key] / r["numpy"] for r in chosen]
+            wide = [r[key] / r["numpy"] for r in chosen if r["legs"] >= 6]
+            print(f"  {label:<10} memo {memo:<4} geomean {geomean(ratios):.3f}   with 6+ legs "
+                  f"{geomean(wide):.3f}   largest {max(ratios):.3f}   ({len(ratios)} cases)")
+
+
+def print_repeated(repeats, rows):
+    print(f"\nA repeated small symbol: tavrin's memo against functools.lru_cache + copy "
+          f"(medians of {repeats} repeats; elapsed, and the thread's CPU time)")
+    header = (f"{'':2}{'case':<32}{'memo':>11}{'lru + copy':>12}{'ratio':>8}"
+              f"{'memo cpu':>11}{'lru cpu':>11}{'ratio':>8}")
+    print(header)
+    print("-" * len(header))
+    for row in rows:
+        print(f"{row['kind']:<2}{row['name']:<32}{row['memo_wall'] * 1e6:>9.3f}us"
+              f"{row['lru_wall'] * 1e6:>10.3f}us{row['memo_wall'] / row['lru_wall']:>8.3f}"
+              f"{row['memo_cpu'] * 1e6:>9.3f}us{row['lru_cpu'] * 1e6:>9.3f}us"
+              f"{row['memo_cpu'] / row['lru_cpu']:>8.3f}")
+    for kind in ("X", "R"):
+        for clock in ("wall", "cpu"):
+            ratios = [r[f"memo_{clock}"] / r[f"lru_{clock}"] for r in rows if r["kind"] == kind]
+            print(f"  {kind}-symbols {'elapsed' if clock == 'wall' else 'CPU':<8} geomean "
+                  f"{geomean(ratios):.3f}   largest {max(ratios):.3f}")
 
 
 def main():
@@ -306,6 +430,8 @@ def main():
     args = parser.parse_args()
     if args.child == "measure":
         return child_measure(args)
+    if args.child == "repeated":
+        return child_repeated(args)
     if args.child == "first":
         return child_first_call(args)
     if args.child == "peak":
@@ -319,6 +445,8 @@ def main():
                                             environment_for(threads, cache))
             print_ratios(f"BLAS threads: {threads} (medians of {args.repeats} repeats)",
                          by_threads[threads])
+        print_repeated(args.repeats, run_child(["--child", "repeated", *passed],
+                                               environment_for("1", cache)))
 
         print("\nFirst call in a fresh process (database warm, in-process store empty)")
         header = f"{'':2}{'case':<32}{'first call':>12}{'NumPy':>12}{'ratio':>9}"

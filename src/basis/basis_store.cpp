@@ -1,12 +1,13 @@
 #include "basis/basis_store.hpp"
 
 #include <algorithm>
+#include <array>
 #include <functional>
 
 namespace tavrin {
 
 std::size_t BasisStore::KeyHash::operator()(const KeyView& key) const noexcept {
-    std::uint64_t h = std::hash<std::string_view>{}(key.database);
+    std::uint64_t h = key.database_hash;
     for (const std::int32_t spin : key.spins) {
         h = (h ^ static_cast<std::uint32_t>(spin)) * 0x100000001b3ULL;  // FNV-1a step
     }
@@ -34,9 +35,22 @@ std::uint64_t BasisStore::key_bytes(const Key& key) {
 }
 
 SharedBasis BasisStore::find(std::string_view database, std::span<const std::int32_t> spins) {
-    auto kept = entries_.find(KeyView{database, spins},
+    auto kept = entries_.find(KeyView{database, spins, database_hash(database)},
                               [](const SharedBasis& basis) { return basis != nullptr; });
     return kept ? *kept : nullptr;
+}
+
+bool BasisStore::touch_all(std::string_view database,
+                           std::span<const std::span<const std::int32_t>> spin_lists,
+                           Found* found) {
+    std::array<KeyView, kMaxTouched> keys;
+    if (spin_lists.size() > keys.size()) return false;
+    const std::size_t hash = database_hash(database);
+    for (std::size_t k = 0; k < spin_lists.size(); ++k) {
+        keys[k] = KeyView{database, spin_lists[k], hash};
+    }
+    return entries_.touch_all(std::span<const KeyView>(keys.data(), spin_lists.size()),
+                              [](const SharedBasis& basis) { return basis != nullptr; }, found);
 }
 
 void BasisStore::insert(std::string_view database, std::span<const std::int32_t> spins,

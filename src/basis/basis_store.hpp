@@ -24,12 +24,54 @@ inline constexpr const char* kBasisStoreBytesVariable = "TAVRIN_BASIS_STORE_BYTE
 inline constexpr std::uint64_t kDefaultBasisStoreBytes = std::uint64_t{1} << 30;
 
 class BasisStore {
+    struct Key {
+        std::string database;
+        std::vector<std::int32_t> spins;
+    };
+    // With the hash of its database, which several lookups under one path share.
+    struct KeyView {
+        std::string_view database;
+        std::span<const std::int32_t> spins;
+        std::size_t database_hash;
+    };
+    static std::size_t database_hash(std::string_view database) noexcept {
+        return std::hash<std::string_view>{}(database);
+    }
+    struct KeyHash {
+        using is_transparent = void;
+        std::size_t operator()(const KeyView& key) const noexcept;
+        std::size_t operator()(const Key& key) const noexcept {
+            return (*this)(KeyView{key.database, key.spins, database_hash(key.database)});
+        }
+    };
+    struct KeyEqual {
+        using is_transparent = void;
+        static KeyView view(const Key& key) { return {key.database, key.spins, 0}; }
+        static KeyView view(const KeyView& key) { return key; }
+        template <class L, class R>
+        bool operator()(const L& left, const R& right) const {
+            const KeyView l = view(left);
+            const KeyView r = view(right);
+            return l.database == r.database && std::ranges::equal(l.spins, r.spins);
+        }
+    };
+    using Entries = BoundedStore<Key, SharedBasis, KeyHash, KeyEqual>;
+
 public:
     explicit BasisStore(std::uint64_t bound_bytes);
 
     // The basis kept for the spins under the database path, or null; a hit becomes the most
     // recently used.
     SharedBasis find(std::string_view database, std::span<const std::int32_t> spins);
+    // Whether a basis is kept for each list of spins under the database path; if so, each
+    // becomes the most recently used in turn and counts a hit, as find would make it. Nothing
+    // changes otherwise. At most kMaxTouched lists. `found` (see BoundedStore::touch_all) lets
+    // a caller that touches the same bases again skip their lookups.
+    using Found = Entries::Found;
+    static constexpr std::size_t kMaxTouched = Entries::kMaxTouched;
+    bool touch_all(std::string_view database,
+                   std::span<const std::span<const std::int32_t>> spin_lists,
+                   Found* found = nullptr);
     // Keeps the basis unless it alone exceeds the bound, evicting the least recently used
     // entries until the total fits. An entry already kept for the key is replaced.
     void insert(std::string_view database, std::span<const std::int32_t> spins,
@@ -50,39 +92,13 @@ public:
     static std::uint64_t owned_bytes(const Tensor& basis);
 
 private:
-    struct Key {
-        std::string database;
-        std::vector<std::int32_t> spins;
-    };
-    struct KeyView {
-        std::string_view database;
-        std::span<const std::int32_t> spins;
-    };
-    struct KeyHash {
-        using is_transparent = void;
-        std::size_t operator()(const KeyView& key) const noexcept;
-        std::size_t operator()(const Key& key) const noexcept {
-            return (*this)(KeyView{key.database, key.spins});
-        }
-    };
-    struct KeyEqual {
-        using is_transparent = void;
-        static KeyView view(const Key& key) { return {key.database, key.spins}; }
-        static KeyView view(const KeyView& key) { return key; }
-        template <class L, class R>
-        bool operator()(const L& left, const R& right) const {
-            const KeyView l = view(left);
-            const KeyView r = view(right);
-            return l.database == r.database && std::ranges::equal(l.spins, r.spins);
-        }
-    };
     static Key key_of(std::string_view database, std::span<const std::int32_t> spins) {
         return Key{std::string(database), {spins.begin(), spins.end()}};
     }
     static std::uint64_t key_bytes(const Key& key);
 
     // A null basis marks a request noted by requested_before.
-    BoundedStore<Key, SharedBasis, KeyHash, KeyEqual> entries_;
+    Entries entries_;
 };
 
 // The process-wide store.

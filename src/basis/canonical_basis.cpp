@@ -184,6 +184,22 @@ Status shared_canonical_pattern_bases(std::span<const CGSpec* const> specs,
     return {};
 }
 
+bool touch_stored_canonical_pattern_bases(std::span<const CGSpec* const> specs,
+                                          CallContext& context, BasisStore::Found* found) {
+    std::array<std::array<std::int32_t, kFewEdges>, BasisStore::kMaxTouched> few;
+    std::array<std::span<const std::int32_t>, BasisStore::kMaxTouched> spins;
+    if (specs.size() > spins.size()) return false;
+    for (std::size_t k = 0; k < specs.size(); ++k) {
+        const CGSpec& spec = *specs[k];
+        const std::size_t n = spec.num_external();
+        if (n < 2 || n > kFewEdges) return false;  // an error, or too long for the stack
+        for (std::size_t e = 0; e < n; ++e) few[k][e] = spec.edges()[e].j.twice();
+        spins[k] = std::span<const std::int32_t>(few[k]).first(n);
+    }
+    return process_basis_store().touch_all(database_of(context),
+                                           std::span(spins).first(specs.size()), found);
+}
+
 Result<Tensor> canonical_basis(const CGSpec& spec, CallContext& context) {
     if (auto counted = check_edge_count(spec); !counted) {
         return fail(std::move(counted.error()));

@@ -27,4 +27,14 @@ Result<SharedBasis> shared_canonical_pattern_basis(const CGSpec& spec, CallConte
 Status shared_canonical_pattern_bases(std::span<const CGSpec* const> specs,
                                       std::span<SharedBasis> bases, CallContext& context);
 
+// Whether the in-process store already holds the basis of every specification (at most
+// BasisStore::kMaxTouched of them) under the call's database. If so, the lookups of
+// shared_canonical_pattern_bases are made (each basis the most recently used in turn, a hit
+// each) and nothing else, which is everything that call would do; otherwise nothing happens.
+// Never loads, builds or warns: cheap enough for a caller that holds a lock of its own.
+// `found`: see BasisStore::touch_all.
+bool touch_stored_canonical_pattern_bases(std::span<const CGSpec* const> specs,
+                                          CallContext& context,
+                                          BasisStore::Found* found = nullptr);
+
 }  // namespace tavrin

@@ -22,15 +22,16 @@ void check_axis_count(std::size_t axes) {
 }
 
 // The tensor's storage is contiguous and row-major. Held on the stack: the axis count is
-// checked against NumPy's limit first.
+// checked against NumPy's limit first. Only the first `axes` entries are set.
 struct ArrayLayout {
     std::array<NumpyIndex, numpy_max_axes> shape;
     std::array<NumpyIndex, numpy_max_axes> strides;  // in bytes
     int axes;
 };
 
-ArrayLayout row_major_layout(const Shape& shape) {
-    ArrayLayout layout{{}, {}, static_cast<int>(shape.size())};
+ArrayLayout row_major_layout(std::span<const std::uint64_t> shape) {
+    ArrayLayout layout;
+    layout.axes = static_cast<int>(shape.size());
     NumpyIndex step = sizeof(double);
     for (std::size_t axis = shape.size(); axis-- > 0;) {
         layout.shape[axis] = static_cast<NumpyIndex>(shape[axis]);
@@ -43,10 +44,15 @@ ArrayLayout row_major_layout(const Shape& shape) {
 }  // namespace
 
 PyRef to_numpy_array(Tensor tensor) {
-    check_axis_count(tensor.rank());
+    TensorStorage storage = std::move(tensor).release_storage();  // the shape stays
+    return to_numpy_array(tensor.shape(), std::move(storage));
+}
+
+PyRef to_numpy_array(std::span<const std::uint64_t> shape, TensorStorage storage) {
+    check_axis_count(shape.size());
     const NumpyApi& api = numpy_api();
-    const ArrayLayout layout = row_major_layout(tensor.shape());
-    PyRef owner = new_slice_container(std::move(tensor).release_storage());
+    const ArrayLayout layout = row_major_layout(shape);
+    PyRef owner = new_slice_container(std::move(storage));
     void* data = slice_container_storage(owner.get()).data();
 
     PyObject* descr = api.descr_from_type(numpy_float64_type_number);  // new reference

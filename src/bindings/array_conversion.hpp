@@ -1,6 +1,9 @@
 // Turning library tensors into NumPy arrays without copying their elements.
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 #include "bindings/py_ref.hpp"
 #include "tensor/tensor.hpp"
 
@@ -11,5 +14,7 @@ namespace tavrin::bindings {
 // Throws PythonErrorSet: InternalFault when NumPy cannot be reached, the owner cannot be made
 // or the tensor has more axes than NumPy allows; NumPy's own error otherwise.
 PyRef to_numpy_array(Tensor tensor);
+// The same for the row-major elements of a tensor of that shape.
+PyRef to_numpy_array(std::span<const std::uint64_t> shape, TensorStorage storage);
 
 }  // namespace tavrin::bindings

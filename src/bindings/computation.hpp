@@ -5,6 +5,7 @@
 
 #include <Python.h>
 
+#include <optional>
 #include <type_traits>
 #include <utility>
 
@@ -52,8 +53,15 @@ private:
 // half-built, and the kept exception is raised. Otherwise the warnings the computation
 // collected are reported as Python warnings and the value of its result returned; its error
 // is thrown for the boundary. compute must not touch Python objects.
-template <class Compute>
-auto run_computation(Compute&& compute) {
+//
+// cheap(context) is offered the call first, with the interpreter lock still held: when it can
+// finish at once (nothing to wait for: a lookup in a memo, say) it keeps what it found where
+// its caller will look and returns true; the lock is then never given up and nothing is
+// returned here. Otherwise it returns false, and compute(context) runs as above. cheap must
+// not wait, touch Python objects or warn.
+template <class Cheap, class Compute>
+auto run_computation_unless(Cheap&& cheap, Compute&& compute)
+    -> std::optional<typename std::invoke_result_t<Compute, CallContext&>::value_type> {
     // A signal that arrived before the call is handled before any work; the computation is
     // asked again only after the interval.
     if (PyErr_CheckSignals() != 0) {
@@ -71,6 +79,7 @@ auto run_computation(Compute&& compute) {
         },
         CallContext::AfterAnInterval{});
     context.set_cache_database(follow_call_environment());
+    if (std::forward<Cheap>(cheap)(context)) return std::nullopt;
     lock.release();
     // A C++ exception takes the lock back on its way out; a thread being ended unwinds past
     // on_exception's handlers and must not take it again.
@@ -88,6 +97,13 @@ auto run_computation(Compute&& compute) {
     }
     report_warnings(context.warnings());
     return take(std::move(outcome));
+}
+
+// Without a cheap way out: compute's value.
+template <class Compute>
+auto run_computation(Compute&& compute) {
+    return *run_computation_unless([](CallContext&) { return false; },
+                                   std::forward<Compute>(compute));
 }
 
 }  // namespace tavrin::bindings

@@ -1,5 +1,6 @@
 #include "bindings/convert.hpp"
 
+#include <algorithm>
 #include <climits>
 
 #include "bindings/classes.hpp"
@@ -58,6 +59,7 @@ std::vector<Item> sequence_items(PyObject* object, Convert convert) {
     if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
         const bool list = PyList_CheckExact(object);
         const auto size = [&] { return list ? PyList_Size(object) : PyTuple_Size(object); };
+        items.reserve(static_cast<std::size_t>(std::max<Py_ssize_t>(size(), 0)));
         for (Py_ssize_t i = 0; i < size(); ++i) {
             PyObject* borrowed = list ? PyList_GetItem(object, i) : PyTuple_GetItem(object, i);
             if (borrowed == nullptr) {
@@ -85,6 +87,7 @@ std::uint64_t to_uint64(PyObject* object) {
     if (signed_value == -1 && overflow == 0 && PyErr_Occurred()) {
         throw_python_error();
     }
+    if (overflow == 0 && signed_value >= 0) return static_cast<std::uint64_t>(signed_value);
     if (overflow < 0 || (overflow == 0 && signed_value < 0)) {
         PyRef text = checked(PyObject_Str(integer.get()));
         const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), nullptr);

@@ -1,5 +1,7 @@
 // The module functions compute_xsymbol and compute_rsymbol.
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "bindings/arguments.hpp"
@@ -27,6 +29,14 @@ PyRef symbol_result(Tensor data, CGSpec spec) {
     return result_pair(std::move(array), std::move(spec_object));
 }
 
+// The same pair for a symbol the memo knew: a copy of its elements, its specification.
+PyRef known_symbol_result(const KnownSymbol& known) {
+    const std::span<const double> values = known.data.data();
+    PyRef array = to_numpy_array(known.data.shape(), TensorStorage(values.begin(), values.end()));
+    PyRef spec_object = to_python(known.derived_spec);
+    return result_pair(std::move(array), std::move(spec_object));
+}
+
 PyObject* compute_xsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) {
     return guarded_object([&] {
@@ -37,10 +47,16 @@ PyObject* compute_xsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t 
         const CGSpec& b = convert_argument("spec_b", spec_b, to_cg_spec);
         const Contraction& pairs = convert_argument("contraction", contraction, to_contraction);
         const SymbolMethod how = convert_argument("method", method, to_symbol_method);
-        XSymbol symbol = run_computation([&](CallContext& context) {
-            return tavrin::compute_xsymbol(a, b, pairs, context, how);
-        });
-        return symbol_result(std::move(symbol.data), std::move(symbol.spec_c));
+        XSymbolCall call(a, b, pairs, how);
+        SharedKnownSymbol known;
+        std::optional<XSymbol> symbol = run_computation_unless(
+            [&](CallContext& context) {
+                known = call.finish_if_cheap(context);
+                return known != nullptr;
+            },
+            [&](CallContext& context) { return call.finish(context); });
+        if (!symbol) return known_symbol_result(*known);
+        return symbol_result(std::move(symbol->data), std::move(symbol->spec_c));
     });
 }
 
@@ -53,10 +69,16 @@ PyObject* compute_rsymbol_function(PyObject*, PyObject* const* args, Py_ssize_t 
         const std::vector<std::uint64_t> positions =
             convert_argument("permutation", permutation, to_uint64_list);
         const SymbolMethod how = convert_argument("method", method, to_symbol_method);
-        RSymbol symbol = run_computation([&](CallContext& context) {
-            return tavrin::compute_rsymbol(value, positions, context, how);
-        });
-        return symbol_result(std::move(symbol.data), std::move(symbol.spec_permuted));
+        RSymbolCall call(value, positions, how);
+        SharedKnownSymbol known;
+        std::optional<RSymbol> symbol = run_computation_unless(
+            [&](CallContext& context) {
+                known = call.finish_if_cheap(context);
+                return known != nullptr;
+            },
+            [&](CallContext& context) { return call.finish(context); });
+        if (!symbol) return known_symbol_result(*known);
+        return symbol_result(std::move(symbol->data), std::move(symbol->spec_permuted));
     });
 }
 

@@ -40,7 +40,13 @@ CoefficientMemo& cg_memo() {
         kClebschGordanMemoName, kClebschGordanMemoBytesVariable, kDefaultClebschGordanMemoBytes);
     return *memo;
 }
-[[maybe_unused]] const bool made_at_start = (cg_memo(), true);
+CoefficientMemo& rounded_memo() {
+    static CoefficientMemo* const memo =
+        new CoefficientMemo(kRoundedClebschGordanMemoName, kRoundedClebschGordanMemoBytesVariable,
+                            kDefaultRoundedClebschGordanMemoBytes);
+    return *memo;
+}
+[[maybe_unused]] const bool made_at_start = (cg_memo(), rounded_memo(), true);
 
 bool fails_selection_rules(std::int64_t two_j1, std::int64_t two_m1, std::int64_t two_j2,
                            std::int64_t two_m2, std::int64_t two_j, std::int64_t two_m) {
@@ -131,12 +137,9 @@ double clebsch_gordan_racah_double(std::int32_t two_j1, std::int32_t two_m1, std
 double clebsch_gordan(std::int32_t two_j1, std::int32_t two_m1, std::int32_t two_j2,
                       std::int32_t two_m2, std::int32_t two_j, std::int32_t two_m) {
     if (fails_selection_rules(two_j1, two_m1, two_j2, two_m2, two_j, two_m)) return 0.0;
-    const CoefficientKey key{two_j1, two_m1, two_j2, two_m2, two_j, two_m};
-    CoefficientMemo& memo = cg_memo();
-    if (const auto known = memo.find(key)) return *known;
-    const double value = compute(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
-    memo.insert(key, value, 0);
-    return value;
+    return find_or_compute(cg_memo(), {two_j1, two_m1, two_j2, two_m2, two_j, two_m}, [&] {
+        return compute(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
+    });
 }
 
 double clebsch_gordan_correctly_rounded(std::int32_t two_j1, std::int32_t two_m1,
@@ -148,7 +151,9 @@ double clebsch_gordan_correctly_rounded(std::int32_t two_j1, std::int32_t two_m1
     if (largest_factorial_argument > kDoubleFactorialLimit) {
         return clebsch_gordan(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
     }
-    return clebsch_gordan_exact(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
+    return find_or_compute(rounded_memo(), {two_j1, two_m1, two_j2, two_m2, two_j, two_m}, [&] {
+        return clebsch_gordan_exact(two_j1, two_m1, two_j2, two_m2, two_j, two_m);
+    });
 }
 
 std::size_t cg_memo_size() {
@@ -156,5 +161,6 @@ std::size_t cg_memo_size() {
 }
 
 ProcessStore& clebsch_gordan_memo() { return cg_memo(); }
+ProcessStore& rounded_clebsch_gordan_memo() { return rounded_memo(); }
 
 }  // namespace tavrin

@@ -22,8 +22,8 @@ double clebsch_gordan(std::int32_t two_j1, std::int32_t two_m1, std::int32_t two
 // The coefficient rounded to the nearest double, for callers that want the value itself rather
 // than the pinned evaluation the bases are built from: 0.0 where a selection rule fails or a
 // magnetic number exceeds its spin; otherwise the exact evaluation, through the memo where the
-// memo already holds exact values (largest factorial argument above kDoubleFactorialLimit).
-// Same preconditions as clebsch_gordan.
+// memo already holds exact values (largest factorial argument above kDoubleFactorialLimit) and
+// through a memo of its own below. Same preconditions as clebsch_gordan.
 double clebsch_gordan_correctly_rounded(std::int32_t two_j1, std::int32_t two_m1,
                                         std::int32_t two_j2, std::int32_t two_m2,
                                         std::int32_t two_j, std::int32_t two_m);
@@ -35,6 +35,14 @@ inline constexpr const char* kClebschGordanMemoName = "clebsch_gordan";
 inline constexpr const char* kClebschGordanMemoBytesVariable = "TAVRIN_CLEBSCH_GORDAN_BYTES";
 inline constexpr std::uint64_t kDefaultClebschGordanMemoBytes = std::uint64_t{256} << 20;
 ProcessStore& clebsch_gordan_memo();
+
+// The memo of correctly rounded coefficients at and below kDoubleFactorialLimit, where they may
+// differ from the pinned ones.
+inline constexpr const char* kRoundedClebschGordanMemoName = "clebsch_gordan_rounded";
+inline constexpr const char* kRoundedClebschGordanMemoBytesVariable =
+    "TAVRIN_CLEBSCH_GORDAN_ROUNDED_BYTES";
+inline constexpr std::uint64_t kDefaultRoundedClebschGordanMemoBytes = std::uint64_t{64} << 20;
+ProcessStore& rounded_clebsch_gordan_memo();
 
 // The number of coefficients memoised now.
 std::size_t cg_memo_size();

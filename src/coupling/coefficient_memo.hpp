@@ -34,4 +34,14 @@ using BasicCoefficientMemo = BoundedStore<CoefficientKeyOf<N>, double, Coefficie
 using CoefficientMemo = BasicCoefficientMemo<6>;
 using NineJMemo = BasicCoefficientMemo<9>;
 
+// The value kept for the key, or compute()'s, kept from now on.
+template <std::size_t N, class Compute>
+double find_or_compute(BasicCoefficientMemo<N>& memo, const CoefficientKeyOf<N>& key,
+                       Compute&& compute) {
+    if (const auto known = memo.find(key)) return *known;
+    const double value = compute();
+    memo.insert(key, value, 0);
+    return value;
+}
+
 }  // namespace tavrin

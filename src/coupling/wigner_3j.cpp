@@ -40,12 +40,9 @@ double wigner_3j_exact(std::int32_t two_j1, std::int32_t two_j2, std::int32_t tw
 double wigner_3j(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
                  std::int32_t two_m1, std::int32_t two_m2, std::int32_t two_m3) {
     if (fails_selection_rules(two_j1, two_j2, two_j3, two_m1, two_m2, two_m3)) return 0.0;
-    const CoefficientKey key{two_j1, two_j2, two_j3, two_m1, two_m2, two_m3};
-    CoefficientMemo& memo = three_j_memo();
-    if (const auto known = memo.find(key)) return *known;
-    const double value = wigner_3j_exact(two_j1, two_j2, two_j3, two_m1, two_m2, two_m3);
-    memo.insert(key, value, 0);
-    return value;
+    return find_or_compute(three_j_memo(), {two_j1, two_j2, two_j3, two_m1, two_m2, two_m3}, [&] {
+        return wigner_3j_exact(two_j1, two_j2, two_j3, two_m1, two_m2, two_m3);
+    });
 }
 
 }  // namespace tavrin

@@ -223,12 +223,9 @@ double wigner_6j_exact(std::int32_t two_j1, std::int32_t two_j2, std::int32_t tw
 double wigner_6j(std::int32_t two_j1, std::int32_t two_j2, std::int32_t two_j3,
                  std::int32_t two_j4, std::int32_t two_j5, std::int32_t two_j6) {
     if (!six_j_triads_hold(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6)) return 0.0;
-    const CoefficientKey key{two_j1, two_j2, two_j3, two_j4, two_j5, two_j6};
-    CoefficientMemo& memo = six_j_memo();
-    if (const auto known = memo.find(key)) return *known;
-    const double value = wigner_6j_exact(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6);
-    memo.insert(key, value, 0);
-    return value;
+    return find_or_compute(six_j_memo(), {two_j1, two_j2, two_j3, two_j4, two_j5, two_j6}, [&] {
+        return wigner_6j_exact(two_j1, two_j2, two_j3, two_j4, two_j5, two_j6);
+    });
 }
 
 ProcessStore& six_j_memo_store() { return six_j_memo(); }

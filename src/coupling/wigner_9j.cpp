@@ -216,11 +216,7 @@ double wigner_9j_exact(const NineSpins& j) {
 
 double wigner_9j(const NineSpins& j) {
     if (!nine_j_triads_hold(j)) return 0.0;
-    NineJMemo& memo = nine_j_memo();
-    if (const auto known = memo.find(j)) return *known;
-    const double value = wigner_9j_exact(j);
-    memo.insert(j, value, 0);
-    return value;
+    return find_or_compute(nine_j_memo(), j, [&] { return wigner_9j_exact(j); });
 }
 
 }  // namespace tavrin

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -77,6 +79,8 @@ ProcessStore* find_process_store(std::string_view name);
 // and the equality take (both transparent), so that finding needs no copy of the key.
 template <class Key, class Value, class Hash, class Equal = std::equal_to<>>
 class BoundedStore final : public ProcessStore {
+    struct Slot;
+
 public:
     // An entry is kept only while its bytes stay within bound / `largest_share`.
     BoundedStore(std::string name, std::string bound_variable, std::uint64_t default_bound,
@@ -105,6 +109,43 @@ public:
         return find(key, [](const Value&) { return true; });
     }
 
+    // Finds every key in turn, as find would, when each is kept with a value `counts` takes
+    // for a hit; otherwise nothing changes and nothing is counted. True when all were found.
+    // For a caller that needs only the effects of the lookups, not the values. At most
+    // kMaxTouched keys.
+    //
+    // `found`, when given, remembers where the entries are, so that the next touch_all with
+    // the same keys and the same `found` goes straight to them (their keys compared, no hash
+    // or bucket) while no entry has left the store. It is read and written only under the
+    // store's lock: several threads may share one.
+    static constexpr std::size_t kMaxTouched = 4;
+    class Found {
+        friend class BoundedStore;
+        std::uint64_t departures_ = ~std::uint64_t{0};
+        std::array<Slot*, kMaxTouched> slots_{};
+        std::size_t count_ = 0;
+    };
+    template <class K, class Counts>
+    bool touch_all(std::span<const K> keys, Counts&& counts, Found* found = nullptr) {
+        if (keys.size() > kMaxTouched) return false;
+        const std::lock_guard guard(mutex_);
+        Found here;
+        if (found == nullptr || !still_there(*found, keys, counts)) {
+            for (std::size_t k = 0; k < keys.size(); ++k) {
+                const auto at = entries_.find(keys[k]);
+                if (at == entries_.end() || !counts(at->second.value)) return false;
+                here.slots_[k] = &at->second;
+            }
+            here.departures_ = departures_;
+            here.count_ = keys.size();
+            if (found != nullptr) *found = here;
+        }
+        const Found& slots = found != nullptr ? *found : here;
+        for (std::size_t k = 0; k < keys.size(); ++k) make_newest(*slots.slots_[k]);
+        hits_ += keys.size();
+        return true;
+    }
+
     // Keeps the value under the key (replacing one kept before), evicting the least recently
     // used entries until everything fits. `owned_bytes`: the memory key and value own outside
     // themselves (heap blocks of strings, vectors, shared objects). False when not kept.
@@ -119,6 +160,12 @@ public:
         const std::lock_guard guard(mutex_);
         if (entries_.contains(key)) return false;
         return insert_locked(std::move(key), std::move(value), owned_bytes);
+    }
+
+    // Whether insert would keep an entry owning that many bytes now (whatever it must evict).
+    bool has_room_for(std::uint64_t owned_bytes) {
+        const std::lock_guard guard(mutex_);
+        return fits(kEntryBytes + owned_bytes);
     }
 
     std::size_t size() {
@@ -147,6 +194,16 @@ public:
     }
 
 private:
+    template <class K, class Counts>
+    bool still_there(const Found& found, std::span<const K> keys, Counts& counts) const {
+        if (found.departures_ != departures_ || found.count_ != keys.size()) return false;
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            const Slot& slot = *found.slots_[k];
+            if (!Equal{}(*slot.key, keys[k]) || !counts(slot.value)) return false;
+        }
+        return true;
+    }
+
     struct Slot {
         Slot(Value v, std::uint64_t b) : value(std::move(v)), bytes(b) {}
         Value value;
@@ -162,7 +219,7 @@ private:
 
     bool insert_locked(Key key, Value value, std::uint64_t owned_bytes) {
         const std::uint64_t bytes = kEntryBytes + owned_bytes;
-        if (bound_ == 0 || bytes > bound_ / largest_share_) return false;
+        if (!fits(bytes)) return false;
         evict_until(bytes);
         const auto at = entries_.try_emplace(std::move(key), std::move(value), bytes).first;
         Slot& slot = at->second;
@@ -172,6 +229,8 @@ private:
         evict_until(0);  // a grown bucket array may need room as well (the new entry stays)
         return true;
     }
+
+    bool fits(std::uint64_t bytes) const { return bound_ != 0 && bytes <= bound_ / largest_share_; }
 
     std::uint64_t held_bytes() const {
         return held_ + (entries_.empty() ? 0 : entries_.bucket_count() * sizeof(void*));
@@ -203,6 +262,7 @@ private:
         link_newest(slot);
     }
     void erase(typename Map::iterator at) {
+        ++departures_;
         unlink(at->second);
         held_ -= at->second.bytes;
         entries_.erase(at);
@@ -217,6 +277,7 @@ private:
         }
     }
     void empty() {
+        ++departures_;
         Map().swap(entries_);  // the bucket array goes too
         held_ = 0;
         newest_ = oldest_ = nullptr;
@@ -227,6 +288,7 @@ private:
     Slot* newest_ = nullptr;
     Slot* oldest_ = nullptr;
     std::uint64_t held_ = 0;  // entries, without the bucket array
+    std::uint64_t departures_ = 0;  // entries erased so far, any way
     std::uint64_t bound_;
     std::uint64_t largest_share_;
     std::uint64_t hits_ = 0;

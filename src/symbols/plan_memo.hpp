@@ -18,7 +18,8 @@ namespace tavrin {
 using PlanKey = std::vector<std::int64_t>;
 
 // Appends the edges of a specification: their count, then doubled spin and direction of each.
-inline void append_spec_to_key(PlanKey& key, const CGSpec& spec) {
+template <class Key>
+void append_spec_to_key(Key& key, const CGSpec& spec) {
     key.push_back(static_cast<std::int64_t>(spec.num_external()));
     for (const Edge& edge : spec.edges()) {
         key.push_back(2 * std::int64_t{edge.j.twice()} + (edge.is_incoming() ? 1 : 0));

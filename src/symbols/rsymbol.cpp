@@ -58,15 +58,15 @@ Result<CGSpec> permuted_spec(const CGSpec& spec, std::span<const std::uint64_t> 
 
 using RSymbolPlan = SymbolPlan<RBlockPlan>;
 
-PlanKey rsymbol_plan_key(const CGSpec& spec, std::span<const std::uint64_t> permutation) {
-    PlanKey key;
-    key.reserve(2 + spec.num_external() + permutation.size());
+// The specification's edges, the permutation's length and its entries.
+template <class Key>
+void append_rsymbol_arguments(Key& key, const CGSpec& spec,
+                              std::span<const std::uint64_t> permutation) {
     append_spec_to_key(key, spec);
     key.push_back(static_cast<std::int64_t>(permutation.size()));
     for (const std::uint64_t edge : permutation) {
         key.push_back(static_cast<std::int64_t>(edge));
     }
-    return key;
 }
 
 // The sum by the plan when there is one; otherwise the plan is made, kept for the next call
@@ -166,11 +166,12 @@ namespace {
 // Made with the library, so that the memos are listed before their first use.
 [[maybe_unused]] const bool made_at_start =
     (symbol_plans<RBlockPlan>(), symbol_plans<recoupling::RecoupledRPlan>(), true);
-}  // namespace
 
-Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation,
-                                CallContext& context, SymbolMethod method) {
-    const PlanKey key = rsymbol_plan_key(spec, permutation);
+// A copy for the caller.
+RSymbol copy_of(const KnownSymbol& known) { return RSymbol{known.derived_spec, known.data}; }
+
+Result<RSymbol> computed_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation,
+                                 const PlanKey& key, CallContext& context, SymbolMethod method) {
     if (method == SymbolMethod::Recoupling) {
         return rsymbol_by_plan<recoupling::RecoupledRPlan>(
             key, spec, permutation, [&](const CGSpec& spec_permuted, const auto* known) {
@@ -181,6 +182,59 @@ Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_
         key, spec, permutation, [&](const CGSpec& spec_permuted, const auto* known) {
             return dense_rsymbol(spec, spec_permuted, permutation, known, key, context);
         });
+}
+
+}  // namespace
+
+RSymbolCall::RSymbolCall(const CGSpec& spec, std::span<const std::uint64_t> permutation,
+                         SymbolMethod method)
+    : spec_(spec), permutation_(permutation), method_(method) {
+    key_.push_back(method_key(method));
+    append_rsymbol_arguments(key_, spec, permutation);
+}
+
+const SharedKnownSymbol& RSymbolCall::known() {
+    if (!looked_up_) {
+        known_ = rsymbol_results().find(key_.view()).value_or(nullptr);
+        looked_up_ = true;
+    }
+    return known_;
+}
+
+SharedKnownSymbol RSymbolCall::finish_if_cheap(CallContext& context) {
+    if (!known()) return nullptr;
+    if (method_ == SymbolMethod::Dense) {
+        const std::array<const CGSpec*, 2> specs{&spec_, &known_->derived_spec};
+        if (!touch_stored_canonical_pattern_bases(specs, context, &known_->stored_bases)) {
+            return nullptr;
+        }
+    }
+    return known_;
+}
+
+Result<RSymbol> RSymbolCall::finish(CallContext& context) {
+    if (known()) {
+        if (method_ == SymbolMethod::Dense) {
+            const std::array<const CGSpec*, 2> specs{&spec_, &known_->derived_spec};
+            std::array<SharedBasis, 2> bases;
+            if (auto fetched = shared_canonical_pattern_bases(specs, bases, context); !fetched) {
+                return fail(std::move(fetched.error()));
+            }
+        }
+        return copy_of(*known_);
+    }
+    const std::span<const std::int64_t> key = key_.view();
+    auto computed = computed_rsymbol(spec_, permutation_, PlanKey(key.begin() + 1, key.end()),
+                                     context, method_);
+    if (computed) {
+        keep_symbol_result(rsymbol_results(), key, computed->spec_permuted, computed->data);
+    }
+    return computed;
+}
+
+Result<RSymbol> compute_rsymbol(const CGSpec& spec, std::span<const std::uint64_t> permutation,
+                                CallContext& context, SymbolMethod method) {
+    return RSymbolCall(spec, permutation, method).finish(context);
 }
 
 }  // namespace tavrin

@@ -85,11 +85,10 @@ Result<CGSpec> contracted_spec(const CGSpec& spec_a, const CGSpec& spec_b,
 
 using XSymbolPlan = SymbolPlan<XBlockPlan>;
 
-PlanKey xsymbol_plan_key(const CGSpec& spec_a, const CGSpec& spec_b,
-                         const Contraction& contraction) {
-    PlanKey key;
-    key.reserve(4 + spec_a.num_external() + spec_b.num_external() +
-                2 * contraction.axes_a().size());
+// The specifications' edges, the number of pairs and both lists of axes.
+template <class Key>
+void append_xsymbol_arguments(Key& key, const CGSpec& spec_a, const CGSpec& spec_b,
+                              const Contraction& contraction) {
     append_spec_to_key(key, spec_a);
     append_spec_to_key(key, spec_b);
     key.push_back(static_cast<std::int64_t>(contraction.axes_a().size()));
@@ -98,7 +97,6 @@ PlanKey xsymbol_plan_key(const CGSpec& spec_a, const CGSpec& spec_b,
             key.push_back(static_cast<std::int64_t>(axis));
         }
     }
-    return key;
 }
 
 // The sum by the plan when there is one; otherwise the plan is made, kept for the next call
@@ -197,12 +195,13 @@ namespace {
 // Made with the library, so that the memos are listed before their first use.
 [[maybe_unused]] const bool made_at_start =
     (symbol_plans<XBlockPlan>(), symbol_plans<recoupling::RecoupledXPlan>(), true);
-}  // namespace
 
-Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
-                                const Contraction& contraction, CallContext& context,
-                                SymbolMethod method) {
-    const PlanKey key = xsymbol_plan_key(spec_a, spec_b, contraction);
+// A copy for the caller.
+XSymbol copy_of(const KnownSymbol& known) { return XSymbol{known.derived_spec, known.data}; }
+
+Result<XSymbol> computed_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
+                                 const Contraction& contraction, const PlanKey& key,
+                                 CallContext& context, SymbolMethod method) {
     if (method == SymbolMethod::Recoupling) {
         return xsymbol_by_plan<recoupling::RecoupledXPlan>(
             key, spec_a, spec_b, contraction, [&](const CGSpec& spec_c, const auto* known) {
@@ -214,6 +213,58 @@ Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
         key, spec_a, spec_b, contraction, [&](const CGSpec& spec_c, const auto* known) {
             return dense_xsymbol(spec_a, spec_b, contraction, spec_c, known, key, context);
         });
+}
+
+}  // namespace
+
+XSymbolCall::XSymbolCall(const CGSpec& spec_a, const CGSpec& spec_b,
+                         const Contraction& contraction, SymbolMethod method)
+    : spec_a_(spec_a), spec_b_(spec_b), contraction_(contraction), method_(method) {
+    key_.push_back(method_key(method));
+    append_xsymbol_arguments(key_, spec_a, spec_b, contraction);
+}
+
+const SharedKnownSymbol& XSymbolCall::known() {
+    if (!looked_up_) {
+        known_ = xsymbol_results().find(key_.view()).value_or(nullptr);
+        looked_up_ = true;
+    }
+    return known_;
+}
+
+SharedKnownSymbol XSymbolCall::finish_if_cheap(CallContext& context) {
+    if (!known()) return nullptr;
+    if (method_ == SymbolMethod::Dense) {
+        const std::array<const CGSpec*, 3> specs{&spec_a_, &spec_b_, &known_->derived_spec};
+        if (!touch_stored_canonical_pattern_bases(specs, context, &known_->stored_bases)) {
+            return nullptr;
+        }
+    }
+    return known_;
+}
+
+Result<XSymbol> XSymbolCall::finish(CallContext& context) {
+    if (known()) {
+        if (method_ == SymbolMethod::Dense) {
+            const std::array<const CGSpec*, 3> specs{&spec_a_, &spec_b_, &known_->derived_spec};
+            std::array<SharedBasis, 3> bases;
+            if (auto fetched = shared_canonical_pattern_bases(specs, bases, context); !fetched) {
+                return fail(std::move(fetched.error()));
+            }
+        }
+        return copy_of(*known_);
+    }
+    const std::span<const std::int64_t> key = key_.view();
+    auto computed = computed_xsymbol(spec_a_, spec_b_, contraction_,
+                                     PlanKey(key.begin() + 1, key.end()), context, method_);
+    if (computed) keep_symbol_result(xsymbol_results(), key, computed->spec_c, computed->data);
+    return computed;
+}
+
+Result<XSymbol> compute_xsymbol(const CGSpec& spec_a, const CGSpec& spec_b,
+                                const Contraction& contraction, CallContext& context,
+                                SymbolMethod method) {
+    return XSymbolCall(spec_a, spec_b, contraction, method).finish(context);
 }
 
 }  // namespace tavrin

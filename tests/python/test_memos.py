@@ -12,9 +12,10 @@ import pytest
 import tavrin
 from spec_factory import spec_of
 
-NAMES = ["basis_store", "clebsch_gordan", "exchange_coefficients", "rsymbol_plans",
-         "rsymbol_recoupling_plans", "wigner_3j", "wigner_6j", "wigner_9j", "xsymbol_plans",
-         "xsymbol_recoupling_plans"]
+NAMES = ["basis_store", "clebsch_gordan", "clebsch_gordan_rounded", "exchange_coefficients",
+         "rsymbol_plans",
+         "rsymbol_recoupling_plans", "rsymbol_results", "wigner_3j", "wigner_6j", "wigner_9j",
+         "xsymbol_plans", "xsymbol_recoupling_plans", "xsymbol_results"]
 
 
 @pytest.fixture
@@ -39,8 +40,10 @@ def test_hits_misses_and_clearing(restored_bounds):
     spec = spec_of([2, 2, 2, 2])
     for _ in range(3):
         tavrin.compute_rsymbol(spec, [1, 0, 2, 3])
-    plans = tavrin.memo_info()["rsymbol_plans"]
-    assert (plans.hits, plans.misses) == (2, 1) and plans.bytes > 0
+    info = tavrin.memo_info()
+    results, plans = info["rsymbol_results"], info["rsymbol_plans"]
+    assert (results.hits, results.misses) == (2, 1) and results.bytes > 0
+    assert (plans.hits, plans.misses) == (0, 1) and plans.bytes > 0  # repeats need no plan
     tavrin.clear_memos()
     assert all((r.hits, r.misses, r.bytes) == (0, 0, 0) for r in tavrin.memo_info().values())
 
@@ -75,6 +78,54 @@ def test_the_variables_set_bounds_when_they_change(monkeypatch, restored_bounds)
     assert tavrin.memo_info()["wigner_6j"].bound == 64 << 20  # the default
 
 
+@pytest.mark.parametrize("name", NAMES)
+def test_each_memo_follows_the_variable_named_after_it(name, monkeypatch, restored_bounds):
+    monkeypatch.setenv(f"TAVRIN_{name.upper()}_BYTES", "12345")
+    assert tavrin.memo_info()[name].bound == 12345
+
+
+# The memos of symbol results: name, function, arguments.
+SYMBOLS = [
+    ("xsymbol_results", tavrin.compute_xsymbol,
+     (spec_of([1, 1, 2]), spec_of([2, 1, 1], [1, -1, -1]), tavrin.Contraction([2], [0]))),
+    ("rsymbol_results", tavrin.compute_rsymbol, (spec_of([2, 2, 2, 2]), [1, 0, 3, 2])),
+]
+
+
+@pytest.mark.parametrize("method", ["dense", "recoupling"])
+@pytest.mark.parametrize("name, function, args", SYMBOLS, ids=[name for name, _, _ in SYMBOLS])
+def test_a_repeated_symbol_is_an_array_of_the_callers_own(name, function, args, method):
+    tavrin.clear_memos()
+    first, spec = function(*args, method=method)
+    expected = first.tobytes()
+    first[...] = 7.0
+    for _ in range(2):
+        again, spec_again = function(*args, method=method)
+        assert again.tobytes() == expected and again.shape == first.shape
+        assert again.flags.writeable and again.base is not first.base
+        assert spec_again == spec
+        again[...] = 5.0
+    assert tavrin.memo_info()[name][:2] == (2, 1)
+
+
+@pytest.mark.parametrize("function, args, error, message", [
+    (tavrin.compute_xsymbol, (spec_of([1, 1, 2]), spec_of([2, 1, 1], [1, -1, -1]),
+                              tavrin.Contraction([0], [0])), RuntimeError, "Tavrin error: "),
+    (tavrin.compute_rsymbol, (spec_of([2, 2, 2, 2]), [0, 0, 1, 2]), ValueError,
+     "Invalid CGSpec: Permutation index 0 appears more than once"),
+], ids=["xsymbol", "rsymbol"])
+def test_errors_are_raised_again_and_never_kept(function, args, error, message):
+    tavrin.clear_memos()
+    raised = []
+    for _ in range(2):
+        with pytest.raises(error) as caught:
+            function(*args)
+        raised.append(str(caught.value))
+    assert raised[0].startswith(message) and raised[1] == raised[0]
+    info = tavrin.memo_info()
+    assert all(info[name].bytes == 0 for name, _, _ in SYMBOLS)
+
+
 @pytest.mark.parametrize("function", [tavrin.memo_info, tavrin.clear_memos, tavrin.set_memo_bound],
                          ids=lambda f: f.__name__)
 def test_docstring_examples_run(function, restored_bounds):
@@ -101,7 +152,7 @@ RSS = """
     PERMS = [[p, q, r, s, 4] for p in range(4) for q in range(4) for r in range(4) for s in range(4)
              if len({p, q, r, s}) == 4]
     def workload():
-        if NAME == "rsymbol_plans":
+        if NAME.startswith("rsymbol"):
             for spins in ([1, 1, 2, 2, 2], [2, 2, 2, 2, 2], [1, 3, 2, 2, 2], [3, 3, 2, 2, 2]):
                 for perm in PERMS:
                     tavrin.compute_rsymbol(spec(spins), perm)
@@ -109,6 +160,8 @@ RSS = """
             for spins in LISTS:
                 tavrin.canonical_basis(spec(spins))
                 tavrin.canonical_basis(spec(spins))
+    for name in IN_FRONT:  # memos that would answer before this one is asked
+        tavrin.set_memo_bound(name, 0)
     tavrin.set_memo_bound(NAME, 0)
     workload()
     tavrin.clear_memos()
@@ -122,11 +175,14 @@ RSS = """
 """
 
 
-@pytest.mark.parametrize("name, bound", [("basis_store", 2_000_000),
-                                         ("clebsch_gordan", 4_000_000),
-                                         ("rsymbol_plans", 200_000)])
-def test_resident_memory_stays_within_the_bound(tmp_path, name, bound):
-    code = f"NAME, BOUND = {name!r}, {bound}\n" + textwrap.dedent(RSS)
+@pytest.mark.parametrize("name, bound, in_front", [
+    ("basis_store", 2_000_000, []),
+    ("clebsch_gordan", 4_000_000, []),
+    ("rsymbol_plans", 200_000, ["rsymbol_results"]),
+    ("rsymbol_results", 40_000, []),
+])
+def test_resident_memory_stays_within_the_bound(tmp_path, name, bound, in_front):
+    code = f"NAME, BOUND, IN_FRONT = {name!r}, {bound}, {in_front!r}\n" + textwrap.dedent(RSS)
     cache = tmp_path / "cache"
     if name == "clebsch_gordan":  # every basis built at every call: no cache to read it from
         cache = tmp_path / "blocked"

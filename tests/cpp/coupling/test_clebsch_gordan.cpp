@@ -174,6 +174,22 @@ TEST(CgMemo, RepeatedCallAddsNothingAndReturnsSameBits) {
     EXPECT_EQ(cg_memo_size(), before + 1);
 }
 
+// Where the pinned and the correctly rounded values differ, each keeps a memo of its own: a
+// repeat of either returns its own bits.
+TEST(CgMemo, CorrectlyRoundedValuesKeepTheirOwnMemo) {
+    ProcessStore& rounded = rounded_clebsch_gordan_memo();
+    rounded.clear();
+    const double exact = clebsch_gordan_exact(13, 9, 13, -9, 12, 0);
+    const double pinned = clebsch_gordan_racah_double(13, 9, 13, -9, 12, 0);
+    ASSERT_NE(bits(exact), bits(pinned));
+    for (int call = 0; call < 2; ++call) {
+        EXPECT_EQ(bits(clebsch_gordan_correctly_rounded(13, 9, 13, -9, 12, 0)), bits(exact));
+        EXPECT_EQ(bits(clebsch_gordan(13, 9, 13, -9, 12, 0)), bits(pinned));
+    }
+    EXPECT_EQ(rounded.statistics().hits, 1u);
+    EXPECT_EQ(rounded.statistics().misses, 1u);
+}
+
 TEST(CgMemo, LargeSpinsAreMemoisedLikeSmallOnes) {
     const Args key{61, 61, 59, -59, 2, 2};
     const std::size_t before = cg_memo_size();

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/process_mutex.hpp"
 
@@ -91,6 +93,44 @@ TEST(BoundedStore, ShrinkingEvictsZeroTurnsItOffAndClearingEmpties) {
     store.set_bound(0);
     EXPECT_FALSE(store.insert(1, 1, 0));
     EXPECT_EQ(store.size(), 0u);
+}
+
+// Touching is all or nothing: one missing key or placeholder and nothing is counted or moved.
+TEST(BoundedStore, TouchesEveryKeyOrNone) {
+    Store store("touch", "TOUCH_BYTES", 1 << 20);
+    for (int k = 1; k <= 3; ++k) store.insert(k, k, 0);
+    const auto real = [](int value) { return value != 2; };  // 2 stands for a placeholder
+    for (const std::vector<int>& keys : {std::vector<int>{1, 4}, std::vector<int>{1, 2}}) {
+        EXPECT_FALSE(store.touch_all(std::span<const int>(keys), real));
+    }
+    EXPECT_EQ(store.statistics().hits + store.statistics().misses, 0u);
+    const std::vector<int> keys{3, 1};
+    EXPECT_TRUE(store.touch_all(std::span<const int>(keys), real));
+    EXPECT_EQ(store.statistics().hits, 2u);
+    // 2 is now the least recently used, then 3: room for one entry less evicts 2 alone.
+    store.set_bound(store.statistics().bytes - entry_bytes(0));
+    EXPECT_EQ(store.find(2), std::nullopt);
+    EXPECT_EQ(store.find(3), 3);
+}
+
+// Where a touch found its entries serves the next one while nothing has left the store, and only
+// for the keys it was found for; once an entry leaves, the keys are looked up again.
+TEST(BoundedStore, TouchesWhatItFoundBeforeUntilAnEntryLeaves) {
+    Store store("found", "FOUND_BYTES", 1 << 20);
+    for (int k = 1; k <= 4; ++k) store.insert(k, k, 0);
+    const auto any = [](int) { return true; };
+    Store::Found found;
+    const std::vector<int> first{1, 2};
+    const std::vector<int> other{3, 4};
+    EXPECT_TRUE(store.touch_all(std::span<const int>(first), any, &found));
+    EXPECT_TRUE(store.touch_all(std::span<const int>(other), any, &found));  // other keys
+    store.insert(4, 40, 0);  // replaced: the old entry left
+    EXPECT_TRUE(store.touch_all(std::span<const int>(other), any, &found));
+    store.set_bound(0);
+    store.set_bound(1 << 20);
+    store.insert(3, 3, 0);
+    EXPECT_FALSE(store.touch_all(std::span<const int>(other), any, &found));
+    EXPECT_EQ(store.statistics().hits, 6u);
 }
 
 struct BoundCase {
