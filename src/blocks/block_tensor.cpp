@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "coupling/om_configurations.hpp"
+#include "support/process_store.hpp"
 
 namespace tavrin::blocks {
 
@@ -57,6 +58,17 @@ bool tuple_less(const SectorTuple& a, std::span<const std::uint32_t> b) {
 }
 
 }  // namespace
+
+std::size_t structure_bytes(const BlockStructure& structure) {
+    std::size_t total = heap_block_bytes(2 * sizeof(void*) + sizeof(BlockStructure)) +
+                        heap_block_bytes(structure.sectors.capacity() * sizeof(SectorTuple)) +
+                        heap_block_bytes(structure.om_dimensions.capacity() *
+                                         sizeof(std::uint64_t));
+    for (const SectorTuple& tuple : structure.sectors) {
+        total += heap_block_bytes(tuple.capacity() * sizeof(std::uint32_t));
+    }
+    return total;
+}
 
 Shape block_shape(std::span<const Leg> legs, std::span<const std::uint32_t> sectors,
                   std::uint64_t om_dimension) {

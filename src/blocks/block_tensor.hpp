@@ -31,6 +31,9 @@ struct BlockStructure {
 
 Result<std::shared_ptr<const BlockStructure>> block_structure(std::span<const Leg> legs);
 
+// The heap memory a structure takes, for the memos that keep one.
+std::size_t structure_bytes(const BlockStructure& structure);
+
 struct Block {
     SectorTuple sectors;
     Tensor data;  // [multiplicity of each leg's sector..., OM dimension], row-major

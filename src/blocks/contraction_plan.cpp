@@ -187,12 +187,7 @@ std::size_t ContractionPlan::bytes() const {
                  heap_block_bytes(group.b_blocks.capacity() * sizeof(std::uint32_t)) +
                  heap_block_bytes(group.pairs.capacity() * sizeof(ContractedPair));
     }
-    total += heap_block_bytes(2 * sizeof(void*) + sizeof(BlockStructure)) +
-             heap_block_bytes(result->sectors.capacity() * sizeof(SectorTuple)) +
-             heap_block_bytes(result->om_dimensions.capacity() * sizeof(std::uint64_t));
-    for (const SectorTuple& tuple : result->sectors) {
-        total += heap_block_bytes(tuple.capacity() * sizeof(std::uint32_t));
-    }
+    total += structure_bytes(*result);
     return total;
 }
 
