@@ -15,12 +15,14 @@ struct Numpy {
     PyRef float64;
 };
 
+// Kept for the rest of the process and never released: the references must not be dropped
+// after the interpreter has gone.
 const Numpy& numpy_functions() {
-    static CreatedOnce<Numpy> functions;
-    return functions.get([] {
+    static CreatedOnce<const Numpy*> functions;
+    return *functions.get([] {
         PyRef numpy = checked(PyImport_ImportModule("numpy"));
-        return Numpy{checked(PyObject_GetAttrString(numpy.get(), "ascontiguousarray")),
-                     checked(PyObject_GetAttrString(numpy.get(), "float64"))};
+        return new Numpy{checked(PyObject_GetAttrString(numpy.get(), "ascontiguousarray")),
+                         checked(PyObject_GetAttrString(numpy.get(), "float64"))};
     });
 }
 
