@@ -3,8 +3,9 @@ SU(2) block tensors.
 
 Every tensor keeps only its reduced blocks: a bond of D* multiplets stands for
 D = sum over its spins of (2k + 1) * multiplicity states. Contractions, permutations and
-factorisations run blockwise in C++ with the recoupling symbols; nothing here touches a dense
-tensor but the two-site coupling the MPO is made of.
+factorisations run blockwise in C++ with the recoupling symbols, and so does the Lanczos
+iteration of each step; nothing here touches a dense tensor but the two-site coupling the MPO
+is made of.
 
     python su2_dmrg.py --spin 1/2 --length 32 --multiplets 64 --sweeps 6
 """
@@ -15,7 +16,7 @@ from fractions import Fraction
 
 import numpy as np
 
-from tavrin import BlockTensor, Leg, contract
+from tavrin import BlockTensor, Leg, contract, lowest_eigenpair
 
 # Leg conventions: an MPS tensor is (left in, physical in, right out); an MPO tensor is
 # (left in, physical out, physical in, right out), its outgoing physical leg meeting the
@@ -82,34 +83,13 @@ def grow_right(env, b, w):
     return contract(t, b.conj(), [1, 3], [2, 1])  # (x, w, x')
 
 
-def apply_two_site(env_left, w1, w2, env_right, theta):
-    t = contract(env_left, theta, [2], [0])  # (x', w, p1, p2, y)
-    t = contract(t, w1, [1, 2], [0, 1])      # (x', p2, y, p1', w')
-    t = contract(t, w2, [4, 1], [0, 1])      # (x', y, p1', p2', w'')
-    return contract(t, env_right, [1, 4], [0, 1])  # (x', p1', p2', y')
-
-
-def lowest_eigenpair(apply, start, iterations=30, tolerance=1e-13):
-    """Lanczos with full reorthogonalisation (twice: once loses digits when the start is
-    nearly an eigenvector): the lowest eigenvalue and its vector."""
-    basis = [start / start.norm()]
-    alphas, betas, energy = [], [], np.inf
-    for k in range(iterations):
-        w = apply(basis[k])
-        alphas.append(w.inner(basis[k]))
-        for _ in range(2):
-            for v in basis:
-                w = w - w.inner(v) * v
-        values, vectors = np.linalg.eigh(np.diag(alphas) + np.diag(betas, 1) + np.diag(betas, -1))
-        converged = abs(values[0] - energy) < tolerance
-        energy = values[0]
-        beta = w.norm()
-        if converged or beta < 1e-12 or k + 1 == iterations:
-            break
-        betas.append(beta)
-        basis.append(w / beta)
-    ground = sum((c * v for c, v in zip(vectors[:, 0], basis)), basis[0] * 0.0)
-    return energy, ground / ground.norm()
+def effective_hamiltonian(env_left, w, env_right):
+    """H acting on two sites as a chain of contractions, for tavrin.lowest_eigenpair:
+    (operand, axes of the current tensor, axes of the operand, operand first)."""
+    return [(env_left, [0], [2], True),      # (x', w, p1, p2, y)
+            (w, [1, 2], [0, 1], False),      # (x', p2, y, p1', w')
+            (w, [4, 1], [0, 1], False),      # (x', y, p1', p2', w'')
+            (env_right, [1, 4], [0, 1], False)]  # (x', p1', p2', y')
 
 
 def reachable_spins(sites, others, two_s, widest):
@@ -153,7 +133,7 @@ def dmrg(length, two_s, max_multiplets, sweeps, max_discarded_weight=1e-14, repo
             for i in sites:
                 theta = contract(mps[i], mps[i + 1], [2], [0])
                 energy, theta = lowest_eigenpair(
-                    lambda t: apply_two_site(left[i], w, w, right[i + 2], t), theta)
+                    theta, effective_hamiltonian(left[i], w, right[i + 2]))
                 u, s, v, discarded = theta.svd(2, max_multiplets=max_multiplets,
                                                max_discarded_weight=max_discarded_weight)
                 s = s / s.norm()

@@ -240,6 +240,19 @@ inline constexpr const char* fusion_isometry =
     "The tensor (legs..., fused leg outgoing) whose dense tensor maps the fused leg of ``fuse``\n"
     "orthogonally onto the product of the legs.\n";
 
+inline constexpr const char* lowest_eigenpair =
+    "lowest_eigenpair(start, chain, *, max_iterations=30, tolerance=1e-13)\n"
+    "--\n"
+    "\n"
+    "The lowest eigenvalue and its unit eigenvector of a Hermitian map given as a chain of\n"
+    "contractions, by the Lanczos iteration from ``start``, all in C++. Each step of ``chain``\n"
+    "is a tuple ``(operand, current_axes, operand_axes, operand_first)``: the current tensor is\n"
+    "contracted with ``operand`` over those pairs, the operand's legs first in the result when\n"
+    "``operand_first``. The chain must map a tensor of start's legs onto the same legs. Every new\n"
+    "Krylov vector is orthogonalised twice against all before it; the iteration stops when the\n"
+    "lowest Ritz value changes by less than ``tolerance`` or after ``max_iterations`` products.\n"
+    "Returns ``(value, vector)``.\n";
+
 inline constexpr const char* block_timings =
     "block_timings()\n"
     "--\n"

@@ -30,6 +30,20 @@ BlockTensor scaled(const BlockTensor& a, double alpha) {
     return product;
 }
 
+void add_scaled(BlockTensor& y, double alpha, const BlockTensor& x) {
+    for (std::size_t i = 0; i < y.blocks().size(); ++i) {
+        const auto from = x.blocks()[i].data.data();
+        auto to = y.blocks()[i].data.data();
+        for (std::size_t e = 0; e < to.size(); ++e) to[e] += alpha * from[e];
+    }
+}
+
+void scale_in_place(BlockTensor& y, double alpha) {
+    for (Block& block : y.blocks()) {
+        for (double& v : block.data.data()) v *= alpha;
+    }
+}
+
 Result<double> inner(const BlockTensor& a, const BlockTensor& b) {
     if (a.legs() != b.legs()) return fail(different_legs("an inner product"));
     double sum = 0.0;

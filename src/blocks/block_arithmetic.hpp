@@ -11,6 +11,9 @@ namespace tavrin::blocks {
 Result<BlockTensor> linear_combination(double alpha, const BlockTensor& a, double beta,
                                        const BlockTensor& b);
 BlockTensor scaled(const BlockTensor& a, double alpha);
+// In place: y += alpha * x (x with the legs of y, which the caller has made sure of), y *= alpha.
+void add_scaled(BlockTensor& y, double alpha, const BlockTensor& x);
+void scale_in_place(BlockTensor& y, double alpha);
 
 // The dense tensors' sum of products of entries, sum over blocks of the blocks' entries;
 // InvalidBlockTensor unless both have the same legs.

@@ -38,6 +38,7 @@ void add_functions(PyObject* module) {
     add_function(module, set_memo_bound_definition());
     add_function(module, contract_definition());
     add_function(module, fusion_isometry_definition());
+    add_function(module, lowest_eigenpair_definition());
     add_function(module, block_timings_definition());
     add_function(module, reset_block_timings_definition());
 }

@@ -30,6 +30,7 @@ __all__ = [
     "set_memo_bound",
     "contract",
     "fusion_isometry",
+    "lowest_eigenpair",
     "block_timings",
     "reset_block_timings",
 ]
@@ -199,6 +200,15 @@ def contract(
     axes_b: Sequence[SupportsIndex],
 ) -> BlockTensor: ...
 def fusion_isometry(legs: Sequence[Leg]) -> BlockTensor: ...
+def lowest_eigenpair(
+    start: BlockTensor,
+    chain: Sequence[
+        tuple[BlockTensor, Sequence[SupportsIndex], Sequence[SupportsIndex], bool]
+    ],
+    *,
+    max_iterations: SupportsIndex = 30,
+    tolerance: SupportsFloat = 1e-13,
+) -> tuple[float, BlockTensor]: ...
 def block_timings() -> dict[str, float]: ...
 def reset_block_timings() -> None: ...
 def compute_xsymbol(
