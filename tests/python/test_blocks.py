@@ -200,3 +200,26 @@ def test_what_the_classes_show():
     assert t != t + BlockTensor.random(t.legs, seed=1)
     with pytest.raises(TypeError):
         hash(t)
+
+
+def test_lowest_eigenpair_of_a_chain_of_contractions():
+    rng = np.random.default_rng(4)
+    a = random_tensor(rng, (1, 1, -1), widest=2)
+    h = contract(a, a.conj(), [2], [2])              # (rows, columns): a a^T, Hermitian
+    chain = [(-1.0 * h, [0, 1], [2, 3], True)]      # the largest of a a^T, as the lowest of -h
+    start = BlockTensor.random(h.legs[:2], seed=1)
+    value, vector = tavrin.lowest_eigenpair(start, chain)
+    apply = lambda v: contract(-1.0 * h, v, [2, 3], [0, 1])
+    # The map in the orthonormal basis of the blocks' entries.
+    units = []
+    for key, block in start.blocks.items():
+        for index in np.ndindex(block.shape):
+            unit = {k: np.zeros_like(b) for k, b in start.blocks.items()}
+            unit[key][index] = 1.0
+            units.append(BlockTensor.from_blocks(start.legs, unit))
+    m = np.array([[u.inner(apply(v)) for v in units] for u in units])
+    assert value == pytest.approx(np.linalg.eigvalsh(m)[0], abs=1e-10)
+    assert (apply(vector) - value * vector).norm() < 1e-6
+    assert vector.norm() == pytest.approx(1.0)
+    with pytest.raises(ValueError, match="zero"):
+        tavrin.lowest_eigenpair(BlockTensor.zeros(start.legs), chain)
