@@ -22,3 +22,10 @@ add_library(tavrin::gmp UNKNOWN IMPORTED)
 set_target_properties(tavrin::gmp PROPERTIES
   IMPORTED_LOCATION "${GMP_LIBRARY}"
   INTERFACE_INCLUDE_DIRECTORIES "${GMP_INCLUDE_DIR}")
+
+# Eigen (header-only) does the dense factorisations and products of the block tensors.
+find_package(Eigen3 3.3 NO_MODULE)
+if(NOT Eigen3_FOUND)
+  message(FATAL_ERROR
+    "tavrin needs the Eigen 3 headers. On Debian or Ubuntu: apt-get install libeigen3-dev")
+endif()

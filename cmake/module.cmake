@@ -7,6 +7,8 @@ set(TAVRIN_MODULE_SOURCES
   src/bindings/arguments.cpp
   src/bindings/array_conversion.cpp
   src/bindings/basis_functions.cpp
+  src/bindings/block_functions.cpp
+  src/bindings/block_tensor_type.cpp
   src/bindings/boundary.cpp
   src/bindings/cache_functions.cpp
   src/bindings/call_environment.cpp
@@ -18,8 +20,10 @@ set(TAVRIN_MODULE_SOURCES
   src/bindings/direction_type.cpp
   src/bindings/edge_type.cpp
   src/bindings/fastcall_arguments.cpp
+  src/bindings/float_arrays.cpp
   src/bindings/integer_arrays.cpp
   src/bindings/internal_fault.cpp
+  src/bindings/leg_type.cpp
   src/bindings/memo_functions.cpp
   src/bindings/module_members.cpp
   src/bindings/numpy_api.cpp

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs tavrin from this checkout into a virtual environment of its own (build/venv) and runs
-# the quick-start example there. System packages (the headers of SQLite and GMP) are installed
+# the quick-start example there. System packages (the headers of SQLite, GMP and Eigen) are installed
 # with apt-get where they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,6 +9,7 @@ root=$PWD
 missing=()
 [ -f /usr/include/sqlite3.h ] || missing+=(libsqlite3-dev)
 [ -f /usr/include/gmp.h ] || [ -f /usr/include/x86_64-linux-gnu/gmp.h ] || missing+=(libgmp-dev)
+[ -d /usr/include/eigen3 ] || missing+=(libeigen3-dev)
 command -v g++ >/dev/null || missing+=(g++)
 if [ ${#missing[@]} -gt 0 ]; then
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo

@@ -8,10 +8,11 @@ root=$PWD
 jobs=${TAVRIN_JOBS:-2}
 section() { echo "== $1 (at $SECONDS s)"; }
 
-# System packages: headers for SQLite and GMP, GoogleTest.
+# System packages: headers for SQLite, GMP and Eigen, GoogleTest.
 missing=()
 [ -f /usr/include/sqlite3.h ] || missing+=(libsqlite3-dev)
 [ -f /usr/include/gmp.h ] || [ -f /usr/include/x86_64-linux-gnu/gmp.h ] || missing+=(libgmp-dev)
+[ -d /usr/include/eigen3 ] || missing+=(libeigen3-dev)
 [ -d /usr/include/gtest ] || missing+=(libgtest-dev)
 command -v ninja >/dev/null || missing+=(ninja-build)
 if [ ${#missing[@]} -gt 0 ]; then

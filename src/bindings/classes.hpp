@@ -12,5 +12,7 @@ PyTypeObject* spin_type();
 PyTypeObject* edge_type();
 PyTypeObject* cg_spec_type();
 PyTypeObject* contraction_type();
+PyTypeObject* leg_type();
+PyTypeObject* block_tensor_type();
 
 }  // namespace tavrin::bindings

@@ -121,6 +121,9 @@ std::int32_t to_int32(PyObject* object) {
 
 const Spin& to_spin(PyObject* object) { return instance_value<Spin>(object, spin_type()); }
 const Edge& to_edge(PyObject* object) { return instance_value<Edge>(object, edge_type()); }
+const Direction& to_direction(PyObject* object) {
+    return instance_value<Direction>(object, direction_type());
+}
 const CGSpec& to_cg_spec(PyObject* object) {
     return instance_value<CGSpec>(object, cg_spec_type());
 }
@@ -139,6 +142,49 @@ std::vector<std::int32_t> to_edge_spins(PyObject* object) {
 
 std::vector<std::uint64_t> to_uint64_list(PyObject* object) {
     return sequence_items<std::uint64_t>(object, to_uint64);
+}
+
+const blocks::Leg& to_leg(PyObject* object) {
+    return instance_value<blocks::Leg>(object, leg_type());
+}
+
+std::vector<blocks::Leg> to_leg_list(PyObject* object) {
+    return sequence_items<blocks::Leg>(object, to_leg);
+}
+
+const blocks::BlockTensor& to_block_tensor(PyObject* object) {
+    return instance_value<blocks::BlockTensor>(object, block_tensor_type());
+}
+
+std::size_t to_position(PyObject* object) { return to_uint64(object); }
+
+std::vector<std::size_t> to_position_list(PyObject* object) {
+    return sequence_items<std::size_t>(object, to_uint64);
+}
+
+std::vector<blocks::Sector> to_sectors(PyObject* object) {
+    PyRef pairs = PyDict_Check(object) ? checked(PyDict_Items(object)) : PyRef::borrow(object);
+    return sequence_items<blocks::Sector>(pairs.get(), [](PyObject* pair) {
+        const bool is_pair = !PyUnicode_Check(pair) && PySequence_Check(pair) &&
+                             PySequence_Size(pair) == 2;
+        if (!is_pair) {
+            PyErr_Clear();
+            PyErr_SetString(PyExc_TypeError,
+                            "a sector is a pair (2j, multiplicity) of integers");
+            throw_python_error();
+        }
+        PyRef first = checked(PySequence_GetItem(pair, 0));
+        PyRef second = checked(PySequence_GetItem(pair, 1));
+        const std::int32_t twice_j = to_int32(first.get());
+        PyRef count = checked(PyNumber_Index(second.get()));
+        const long long multiplicity = PyLong_AsLongLong(count.get());
+        if (multiplicity == -1 && PyErr_Occurred()) throw_python_error();
+        if (multiplicity < 0) {
+            throw ArgumentValueError{"a multiplicity is at least 1, got " +
+                                     std::to_string(multiplicity)};
+        }
+        return blocks::Sector{twice_j, static_cast<std::uint64_t>(multiplicity)};
+    });
 }
 
 SymbolMethod to_symbol_method(PyObject* object) {

@@ -10,6 +10,7 @@
 #include "specs/cg_spec.hpp"
 #include "specs/contraction.hpp"
 #include "core/spin.hpp"
+#include "blocks/block_tensor.hpp"
 #include "symbols/symbol_method.hpp"
 
 namespace tavrin::bindings {
@@ -21,6 +22,7 @@ std::int32_t to_int32(PyObject* object);
 // An instance of the given value class; otherwise TypeError
 // "'{type}' object is not an instance of '{Class}'" ("'None' is not an instance of ..." for None).
 const Spin& to_spin(PyObject* object);
+const Direction& to_direction(PyObject* object);
 const Edge& to_edge(PyObject* object);
 const CGSpec& to_cg_spec(PyObject* object);
 const Contraction& to_contraction(PyObject* object);
@@ -34,6 +36,17 @@ std::vector<Edge> to_edge_list(PyObject* object);
 std::vector<std::uint64_t> to_uint64_list(PyObject* object);
 // The doubled spins of a sequence of edges, read as to_edge_list reads it.
 std::vector<std::int32_t> to_edge_spins(PyObject* object);
+
+// Instances of Leg and BlockTensor, and sequences of legs (read as to_edge_list reads edges).
+const blocks::Leg& to_leg(PyObject* object);
+std::vector<blocks::Leg> to_leg_list(PyObject* object);
+const blocks::BlockTensor& to_block_tensor(PyObject* object);
+// Leg positions: non-negative integers, as to_uint64_list reads them.
+std::vector<std::size_t> to_position_list(PyObject* object);
+std::size_t to_position(PyObject* object);
+// The sectors of a leg: a mapping from 2j to multiplicity, or a sequence of (2j, multiplicity)
+// pairs; TypeError for anything else, ArgumentValueError for a negative multiplicity.
+std::vector<blocks::Sector> to_sectors(PyObject* object);
 
 // The keyword `method` of the symbol functions: null (not given) or "dense" is the dense method,
 // "recoupling" the recoupling method. A non-str raises TypeError "'{type}' object is not an

@@ -18,6 +18,11 @@ PyMethodDef& wigner_9j_definition();
 PyMethodDef& memo_info_definition();
 PyMethodDef& clear_memos_definition();
 PyMethodDef& set_memo_bound_definition();
+PyMethodDef& contract_definition();
+PyMethodDef& fusion_isometry_definition();
+PyMethodDef& block_timings_definition();
+PyMethodDef& lowest_eigenpair_definition();
+PyMethodDef& reset_block_timings_definition();
 
 // The record memo_info() returns, a named tuple, as the module's attribute MemoInfo.
 void add_memo_info_type(PyObject* module);

@@ -15,6 +15,11 @@
 #include "specs/contraction.hpp"
 #include "core/spin.hpp"
 
+namespace tavrin::blocks {
+class Leg;
+class BlockTensor;
+}  // namespace tavrin::blocks
+
 namespace tavrin::bindings {
 
 inline PyRef to_python(bool value) { return PyRef::borrow(value ? Py_True : Py_False); }
@@ -44,6 +49,8 @@ PyRef to_python(const Edge& edge);
 PyRef to_python(const CGSpec& spec);
 PyRef to_python(CGSpec&& spec);
 PyRef to_python(const Contraction& contraction);
+PyRef to_python(const blocks::Leg& leg);
+PyRef to_python(blocks::BlockTensor&& tensor);
 
 // A new list of new objects, in order.
 template <class T>

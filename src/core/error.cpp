@@ -28,6 +28,9 @@ TavrinError TavrinError::cache_error(std::string text) {
     return {ErrorKind::CacheError, 0, 0, 0, 0, std::move(text)};
 }
 TavrinError TavrinError::interrupted() { return {ErrorKind::Interrupted, 0, 0, 0, 0, {}}; }
+TavrinError TavrinError::invalid_block_tensor(std::string text) {
+    return {ErrorKind::InvalidBlockTensor, 0, 0, 0, 0, std::move(text)};
+}
 
 std::string TavrinError::to_string() const {
     switch (kind_) {
@@ -47,6 +50,8 @@ std::string TavrinError::to_string() const {
         return "Cache error: " + text_;
     case ErrorKind::Interrupted:
         return "Interrupted";
+    case ErrorKind::InvalidBlockTensor:
+        return "Invalid block tensor: " + text_;
     }
     return {};
 }
@@ -65,6 +70,7 @@ std::string TavrinError::python_message() const {
     case ErrorKind::IndexOutOfBounds:
         return "Tavrin error: " + to_string();
     case ErrorKind::Interrupted:
+    case ErrorKind::InvalidBlockTensor:
         return to_string();
     }
     return {};
@@ -72,7 +78,7 @@ std::string TavrinError::python_message() const {
 
 bool TavrinError::is_value_error() const {
     return kind_ == ErrorKind::InvalidSpin || kind_ == ErrorKind::InvalidContraction ||
-           kind_ == ErrorKind::InvalidCGTSpec;
+           kind_ == ErrorKind::InvalidCGTSpec || kind_ == ErrorKind::InvalidBlockTensor;
 }
 
 }  // namespace tavrin

@@ -16,6 +16,8 @@ enum class ErrorKind {
     CacheError,
     // Not an input error: the caller asked the computation to stop (see CallContext).
     Interrupted,
+    // Legs, blocks or arguments of a block tensor operation that do not fit together.
+    InvalidBlockTensor,
 };
 
 class TavrinError {
@@ -27,6 +29,7 @@ public:
     static TavrinError index_out_of_bounds(std::uint64_t index, std::uint64_t count);
     static TavrinError cache_error(std::string text);
     static TavrinError interrupted();
+    static TavrinError invalid_block_tensor(std::string text);
 
     ErrorKind kind() const { return kind_; }
     // The payload text of the text-carrying kinds; empty for the others.

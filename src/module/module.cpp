@@ -20,6 +20,8 @@ void add_classes(PyObject* module) {
     add_class(module, "Edge", edge_type());
     add_class(module, "CGSpec", cg_spec_type());
     add_class(module, "Contraction", contraction_type());
+    add_class(module, "Leg", leg_type());
+    add_class(module, "BlockTensor", block_tensor_type());
 }
 
 void add_functions(PyObject* module) {
@@ -35,6 +37,11 @@ void add_functions(PyObject* module) {
     add_function(module, memo_info_definition());
     add_function(module, clear_memos_definition());
     add_function(module, set_memo_bound_definition());
+    add_function(module, contract_definition());
+    add_function(module, fusion_isometry_definition());
+    add_function(module, lowest_eigenpair_definition());
+    add_function(module, block_timings_definition());
+    add_function(module, reset_block_timings_definition());
 }
 
 // Not in __all__.

@@ -10,7 +10,7 @@ ROOT = Path(__file__).resolve().parents[2]
 SRC = ROOT / "src"
 
 # From the bottom layer up.
-LAYERS = ["support", "core", "coupling", "specs", "tensor", "cache", "basis", "recoupling", "symbols", "bindings", "module"]
+LAYERS = ["support", "core", "coupling", "specs", "tensor", "cache", "basis", "recoupling", "symbols", "blocks", "bindings", "module"]
 PYTHON_FOLDERS = {"bindings", "module"}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.MULTILINE)

@@ -12,8 +12,8 @@ import pytest
 import tavrin
 from spec_factory import spec_of
 
-NAMES = ["basis_store", "clebsch_gordan", "clebsch_gordan_rounded", "exchange_coefficients",
-         "rsymbol_plans",
+NAMES = ["basis_store", "block_contraction_plans", "block_permutation_plans", "clebsch_gordan",
+         "clebsch_gordan_rounded", "exchange_coefficients", "rsymbol_plans",
          "rsymbol_recoupling_plans", "rsymbol_results", "wigner_3j", "wigner_6j", "wigner_9j",
          "xsymbol_plans", "xsymbol_recoupling_plans", "xsymbol_results"]
 
