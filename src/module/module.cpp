@@ -20,8 +20,6 @@ void add_classes(PyObject* module) {
     add_class(module, "Edge", edge_type());
     add_class(module, "CGSpec", cg_spec_type());
     add_class(module, "Contraction", contraction_type());
-    add_class(module, "Leg", leg_type());
-    add_class(module, "BlockTensor", block_tensor_type());
 }
 
 void add_functions(PyObject* module) {
@@ -37,6 +35,12 @@ void add_functions(PyObject* module) {
     add_function(module, memo_info_definition());
     add_function(module, clear_memos_definition());
     add_function(module, set_memo_bound_definition());
+}
+
+// After every earlier name, so that the order of __all__ users have seen stays.
+void add_block_tensors(PyObject* module) {
+    add_class(module, "Leg", leg_type());
+    add_class(module, "BlockTensor", block_tensor_type());
     add_function(module, contract_definition());
     add_function(module, fusion_isometry_definition());
     add_function(module, lowest_eigenpair_definition());
@@ -58,6 +62,7 @@ int exec_module(PyObject* module) noexcept {
     return guarded(-1, [&] {
         add_classes(module);
         add_functions(module);
+        add_block_tensors(module);
         add_private_members(module);
         use_pythons_sqlite();
         return 0;

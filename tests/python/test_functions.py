@@ -26,6 +26,8 @@ from tavrin import (
 FUNCTIONS = ["compute_xsymbol", "compute_rsymbol", "canonical_basis", "fs_phase_for_spin",
              "compute_conjugate", "clebsch_gordan", "wigner_6j", "wigner_3j", "wigner_9j",
              "memo_info", "clear_memos", "set_memo_bound"]
+BLOCK_NAMES = ["Leg", "BlockTensor", "contract", "fusion_isometry", "lowest_eigenpair",
+               "block_timings", "reset_block_timings"]
 
 PAIR = spec_of([1, 1])                 # 1/2 in, 1/2 out
 A = spec_of([1, 1, 2])                 # 1/2 in, 1/2 in, 1 out
@@ -35,10 +37,11 @@ FOUR = spec_of([1, 1, 1, 1])
 
 
 def test_functions_follow_the_classes_in_all_in_registration_order():
-    assert tavrin.__all__ == ["Direction", "Spin", "Edge", "CGSpec", "Contraction", *FUNCTIONS]
+    assert tavrin.__all__ == ["Direction", "Spin", "Edge", "CGSpec", "Contraction", *FUNCTIONS,
+                              *BLOCK_NAMES]
 
 
-@pytest.mark.parametrize("name", FUNCTIONS)
+@pytest.mark.parametrize("name", FUNCTIONS + BLOCK_NAMES[2:])
 def test_functions_are_builtins_bound_to_the_module(name):
     function = getattr(tavrin, name)
     assert type(function).__name__ == "builtin_function_or_method"
