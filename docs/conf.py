@@ -41,6 +41,7 @@ nitpicky = True
 nitpick_ignore_regex = [
     ("py:class", r"numpy(\..*)?"),
     ("py:class", r"_Integers"),  # the stubs' private alias: an integer or an array of integers
+    ("py:class", r"_Sectors"),  # the stubs' private alias: a mapping or pairs of 2j and multiplicity
 ]
 
 autodoc_default_options = {"members": True}
