@@ -47,3 +47,9 @@ def test_cmake_lists_every_source_file():
     listed |= set(re.findall(r"\bsrc/[\w/]+\.cpp\b", (ROOT / "cmake" / "module.cmake").read_text()))
     present = {str(p.relative_to(ROOT)) for p in sources() if p.suffix == ".cpp"}
     assert listed == present
+
+
+def test_readme_lists_the_layers_in_order():
+    readme = (ROOT / "README.md").read_text()
+    layout = readme.split("## Layout", 1)[1].split("\n## ", 1)[0]
+    assert re.findall(r"^\| `src/(\w+)` \|", layout, re.MULTILINE) == LAYERS
