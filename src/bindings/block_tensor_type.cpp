@@ -1,5 +1,6 @@
 // The Python class BlockTensor: its constructors, blocks, dense form, arithmetic and the
 // operations on its legs. The block loops run with the interpreter lock released.
+#include <climits>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -61,7 +62,7 @@ PyObject* block_tensor_random(PyObject*, PyObject* const* args, Py_ssize_t nargs
             bind_fastcall_arguments<2>(args, nargs, kwnames, "random", {"legs", "seed"}, 1);
         std::vector<blocks::Leg> leg_list = convert_argument("legs", legs, to_leg_list);
         const std::uint64_t seed_value =
-            seed == nullptr ? 0 : convert_argument("seed", seed, to_position);
+            seed == nullptr ? 0 : convert_argument("seed", seed, to_seed);
         return computed_tensor([&](CallContext& context) {
             return BlockTensor::random(std::move(leg_list), seed_value, context);
         });
@@ -81,21 +82,30 @@ PyObject* block_tensor_from_dense(PyObject*, PyObject* const* args, Py_ssize_t n
     });
 }
 
+[[noreturn]] void raise_no_sectors(PyObject* key) {
+    PyRef text = checked(PyObject_Repr(key));
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
+    if (utf8 == nullptr) throw_python_error();
+    raise_value_error(std::string("blocks[") + utf8 +
+                      "]: the legs have no sectors of these spins, a sector of each leg in order");
+}
+
 // The sector positions of a key of doubled spins, one per leg.
 blocks::SectorTuple sectors_of_key(const std::vector<blocks::Leg>& legs, PyObject* key) {
-    const std::vector<std::uint64_t> spins = to_uint64_list(key);
-    blocks::SectorTuple sectors;
-    for (std::size_t k = 0; k < spins.size() && k < legs.size(); ++k) {
-        const auto at = legs[k].find(static_cast<std::int32_t>(spins[k]));
-        if (!at) break;
-        sectors.push_back(static_cast<std::uint32_t>(*at));
+    std::vector<std::uint64_t> spins;
+    try {
+        spins = to_uint64_list(key);
+    } catch (const ArgumentValueError&) {
+        raise_no_sectors(key);  // a negative spin
     }
-    if (sectors.size() != legs.size() || spins.size() != legs.size()) {
-        PyRef text = checked(PyObject_Repr(key));
-        const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
-        if (utf8 == nullptr) throw_python_error();
-        raise_value_error(std::string("blocks[") + utf8 + "]: the legs have no sectors of these "
-                          "spins, a sector of each leg in order");
+    if (spins.size() != legs.size()) raise_no_sectors(key);
+    blocks::SectorTuple sectors;
+    for (std::size_t k = 0; k < spins.size(); ++k) {
+        const auto at = spins[k] <= static_cast<std::uint64_t>(INT32_MAX)
+                            ? legs[k].find(static_cast<std::int32_t>(spins[k]))
+                            : std::nullopt;
+        if (!at) raise_no_sectors(key);
+        sectors.push_back(static_cast<std::uint32_t>(*at));
     }
     return sectors;
 }

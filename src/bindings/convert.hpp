@@ -44,6 +44,9 @@ const blocks::BlockTensor& to_block_tensor(PyObject* object);
 // Leg positions: non-negative integers, as to_uint64_list reads them.
 std::vector<std::size_t> to_position_list(PyObject* object);
 std::size_t to_position(PyObject* object);
+// A seed of random numbers, 0 ... 2^64 - 1, through __index__; TypeError for non-integers,
+// ArgumentValueError for negative ones, OverflowError from 2^64.
+std::uint64_t to_seed(PyObject* object);
 // A count of 1 or more through __index__ (one beyond 64 bits is the largest 64-bit value: no
 // bound); TypeError for non-integers, ArgumentValueError for less than 1.
 std::uint64_t to_count(PyObject* object);

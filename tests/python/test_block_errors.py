@@ -52,6 +52,8 @@ REFUSED = [
                       BlockTensor.zeros([Leg.outgoing({0: 1})] * 17), [0], [0]), ValueError,
      "a tensor has at most 31 legs (its blocks have an axis more, and NumPy arrays at most 32); "
      "got 32"),
+    (lambda: BlockTensor.random(PAIR, seed=-1), ValueError,
+     "argument 'seed': a seed is at least 0, got -1"),
     # leg positions
     (lambda: contract(BlockTensor.zeros(PAIR), BlockTensor.zeros(PAIR), [1], [2]), ValueError,
      "axes_b = 2: a tensor of 2 legs has legs 0 ... 1"),
@@ -136,6 +138,11 @@ REFUSED = [
     (lambda: BlockTensor.from_blocks([HALF, HALF, Leg.outgoing({4: 1})], {(1, 1, 4): np.zeros(1)}),
      ValueError,
      "blocks[(1, 1, 4)]: the legs admit no block of these spins (they couple to no invariant)"),
+    (lambda: BlockTensor.from_blocks(PAIR, {(-1, 1): np.zeros((1, 1, 1))}), ValueError,
+     "blocks[(-1, 1)]: the legs have no sectors of these spins, a sector of each leg in order"),
+    (lambda: BlockTensor.from_blocks(PAIR, {(2**32 + 1, 1): np.zeros((1, 1, 1))}), ValueError,
+     "blocks[(4294967297, 1)]: the legs have no sectors of these spins, a sector of each leg in "
+     "order"),
     (lambda: BlockTensor.from_blocks(PAIR, [np.zeros(1)]), TypeError,
      "argument 'blocks': expected a dict"),
     # arithmetic

@@ -111,8 +111,12 @@ TEST_F(BlockErrors, WorkAskedToStop) {
     const Leg wide = leg(1, {{0, 1}, {2, 1}, {4, 1}});
     EXPECT_EQ(BlockTensor::zeros({wide, wide, wide.flipped()}, stopping).error().kind(),
               ErrorKind::Interrupted);
+    EXPECT_EQ(BlockTensor::random({wide, wide.flipped()}, 1, stopping).error().kind(),
+              ErrorKind::Interrupted);
+    // With the plan kept by a first contraction, the second stops in its loop over groups.
     const BlockTensor t = *BlockTensor::random({wide, wide.flipped()}, 3);
     const std::vector<std::size_t> one{1}, zero{0};
+    ASSERT_TRUE(contract(t, t, one, zero, context_));
     EXPECT_EQ(contract(t, t, one, zero, stopping).error().kind(), ErrorKind::Interrupted);
 }
 
