@@ -6,9 +6,9 @@
 #include <string>
 
 #include "bindings/arguments.hpp"
-#include "bindings/block_tensor_type.hpp"
 #include "bindings/array_conversion.hpp"
 #include "bindings/block_docstrings.hpp"
+#include "bindings/block_tensor_type.hpp"
 #include "bindings/classes.hpp"
 #include "bindings/computation.hpp"
 #include "bindings/convert.hpp"
