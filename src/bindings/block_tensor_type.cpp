@@ -235,13 +235,8 @@ PyObject* block_tensor_allclose(PyObject* self, PyObject* const* args, Py_ssize_
             args, nargs, kwnames, "allclose", {"other", "rtol", "atol"}, 1);
         const BlockTensor& b = convert_argument("other", other, to_block_tensor);
         const auto number = [](const char* name, PyObject* value, double otherwise) {
-            if (value == nullptr) return otherwise;
-            const double x = PyFloat_AsDouble(value);
-            if (x == -1.0 && PyErr_Occurred()) {
-                name_argument_in_type_error(name);
-                throw_python_error();
-            }
-            return x;
+            return value == nullptr ? otherwise
+                                    : convert_argument(name, value, to_non_negative_float);
         };
         return to_python(blocks::all_close(self_tensor(self), b, number("rtol", rtol, 1e-12),
                                            number("atol", atol, 1e-12)));
@@ -293,6 +288,10 @@ PyObject* block_tensor_divide(PyObject* left, PyObject* right) noexcept {
         const std::optional<double> divisor =
             PyObject_TypeCheck(left, block_tensor_type()) ? as_scalar(right) : std::nullopt;
         if (!divisor) return PyRef::borrow(Py_NotImplemented);
+        if (*divisor == 0.0) {
+            PyErr_SetString(PyExc_ZeroDivisionError, "division of a block tensor by zero");
+            throw_python_error();
+        }
         const BlockTensor& t = self_tensor(left);
         return computed_tensor(
             [&](CallContext&) { return Result<BlockTensor>(blocks::scaled(t, 1.0 / *divisor)); });

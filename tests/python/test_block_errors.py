@@ -148,6 +148,11 @@ REFUSED = [
     # arithmetic
     (lambda: BlockTensor.zeros(PAIR) + BlockTensor.zeros([HALF, HALF]), ValueError,
      "adding needs tensors with the same legs"),
+    (lambda: pair() / 0, ZeroDivisionError, "division of a block tensor by zero"),
+    (lambda: pair().allclose(pair(), rtol=float("nan")), ValueError,
+     "argument 'rtol': expected a number of 0 or more, got nan"),
+    (lambda: pair().allclose(pair(), atol=-1e-9), ValueError,
+     "argument 'atol': expected a number of 0 or more, got -1e-09"),
 ]
 
 
