@@ -10,10 +10,10 @@ inline constexpr const char* leg_class =
     "\n"
     "A leg of a block tensor: a direction and the spins it carries, each with a multiplicity.\n"
     "\n"
-    "``sectors`` maps each doubled spin 2j to its multiplicity (a dict, or pairs in ascending\n"
-    "spin). The leg's dense axis runs over the sectors in order, within a sector multiplet by\n"
-    "multiplet, within a multiplet over m = -j ... j: its length is the sum of\n"
-    "multiplicity * (2j + 1).\n"
+    "``sectors`` maps each doubled spin 2j to its multiplicity of 1 or more (a dict in any\n"
+    "order, or pairs in ascending spin). The leg's dense axis runs over the sectors in order,\n"
+    "within a sector multiplet by multiplet, within a multiplet over m = -j ... j: its length\n"
+    "is the sum of multiplicity * (2j + 1), at most 2^63 - 1.\n"
     "\n"
     ">>> from tavrin import Leg\n"
     ">>> leg = Leg.incoming({1: 2, 3: 1})\n"
@@ -86,7 +86,8 @@ inline constexpr const char* block_tensor_zeros =
     "zeros(legs)\n"
     "--\n"
     "\n"
-    "The tensor of the legs with every block zero.\n";
+    "The tensor of the legs (at most 31) with every block zero. MemoryError, before anything is\n"
+    "allocated, when the blocks would not fit in the machine's physical memory.\n";
 
 inline constexpr const char* block_tensor_random =
     "random(legs, *, seed=0)\n"
@@ -187,10 +188,11 @@ inline constexpr const char* block_tensor_svd =
     "--\n"
     "\n"
     "The singular value decomposition across the cut after the first ``cut`` legs:\n"
-    "``(u, s, v, discarded_weight)`` with ``contract(contract(u, s, [-1], [0]), v, [-1], [0])``\n"
-    "the tensor (up to the truncation). ``u`` (first legs, bond outgoing) and ``v`` (bond\n"
-    "incoming, other legs) are isometries of the dense tensors; ``s`` (bond incoming, bond\n"
-    "outgoing) is diagonal, ``s.singular_values()`` its values by spin.\n"
+    "``(u, s, v, discarded_weight)`` with\n"
+    "``contract(contract(u, s, [cut], [0]), v, [cut], [0])`` the tensor (up to the\n"
+    "truncation). ``u`` (first legs, bond outgoing) and ``v`` (bond incoming, other legs) are\n"
+    "isometries of the dense tensors; ``s`` (bond incoming, bond outgoing) is diagonal,\n"
+    "``s.singular_values()`` its values by spin.\n"
     "\n"
     "Truncation keeps the multiplets of largest singular value, at most ``max_multiplets`` and\n"
     "no more than needed to keep the discarded weight, the sum of (2k + 1) s^2 over the\n"
@@ -203,7 +205,7 @@ inline constexpr const char* block_tensor_qr =
     "--\n"
     "\n"
     "``(q, r)`` across the cut after the first ``cut`` legs: ``q`` (first legs, bond outgoing)\n"
-    "an isometry of the dense tensors and ``contract(q, r, [-1], [0])`` the tensor.\n";
+    "an isometry of the dense tensors and ``contract(q, r, [cut], [0])`` the tensor.\n";
 
 inline constexpr const char* block_tensor_eigh =
     "eigh($self)\n"
@@ -218,8 +220,8 @@ inline constexpr const char* block_tensor_singular_values =
     "singular_values($self)\n"
     "--\n"
     "\n"
-    "For the diagonal ``s`` of ``svd``: a dict from 2k to the singular values of the dense\n"
-    "tensor in that spin (each (2k + 1) times degenerate).\n";
+    "For the diagonal ``s`` of ``svd`` (legs: bond incoming, bond outgoing): a dict from 2k to\n"
+    "the singular values of the dense tensor in that spin (each (2k + 1) times degenerate).\n";
 
 inline constexpr const char* contract =
     "contract(a, b, axes_a, axes_b)\n"

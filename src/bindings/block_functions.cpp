@@ -44,10 +44,12 @@ PyObject* fusion_isometry_function(PyObject*, PyObject* const* args, Py_ssize_t 
 }
 
 // A step of a chain: (operand, axes of the current tensor, axes of the operand, operand first).
-blocks::ChainStep to_chain_step(PyObject* item) {
+blocks::ChainStep to_chain_step(PyObject* item, Py_ssize_t index) {
     if (!PyTuple_Check(item) || PyTuple_Size(item) != 4) {
-        PyErr_SetString(PyExc_TypeError,
-                        "a step is a tuple (operand, current_axes, operand_axes, operand_first)");
+        PyErr_Format(PyExc_TypeError,
+                     "chain step %zd: a step is a tuple (operand, current_axes, operand_axes, "
+                     "operand_first)",
+                     index);
         throw_python_error();
     }
     const int first = PyObject_IsTrue(PyTuple_GetItem(item, 3));
@@ -60,7 +62,7 @@ std::vector<blocks::ChainStep> to_chain(PyObject* object) {
     PyRef items = checked(PySequence_List(object));
     std::vector<blocks::ChainStep> chain;
     for (Py_ssize_t i = 0; i < PyList_Size(items.get()); ++i) {
-        chain.push_back(to_chain_step(PyList_GetItem(items.get(), i)));
+        chain.push_back(to_chain_step(PyList_GetItem(items.get(), i), i));
     }
     return chain;
 }
@@ -75,15 +77,10 @@ PyObject* lowest_eigenpair_function(PyObject*, PyObject* const* args, Py_ssize_t
         const std::vector<blocks::ChainStep> steps = convert_argument("chain", chain, to_chain);
         const std::size_t iterations =
             max_iterations == nullptr ? 30 : convert_argument("max_iterations", max_iterations,
-                                                              to_position);
-        double bound = 1e-13;
-        if (tolerance != nullptr) {
-            bound = PyFloat_AsDouble(tolerance);
-            if (bound == -1.0 && PyErr_Occurred()) {
-                name_argument_in_type_error("tolerance");
-                throw_python_error();
-            }
-        }
+                                                              to_count);
+        const double bound = tolerance == nullptr
+                                 ? 1e-13
+                                 : convert_argument("tolerance", tolerance, to_non_negative_float);
         blocks::Eigenpair pair = run_computation([&](CallContext& context) {
             return blocks::lowest_eigenpair(steps, vector, iterations, bound, context);
         });

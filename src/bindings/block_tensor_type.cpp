@@ -1,5 +1,6 @@
 // The Python class BlockTensor: its constructors, blocks, dense form, arithmetic and the
 // operations on its legs. The block loops run with the interpreter lock released.
+#include <climits>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -7,12 +8,15 @@
 #include "bindings/arguments.hpp"
 #include "bindings/array_conversion.hpp"
 #include "bindings/block_docstrings.hpp"
+#include "bindings/block_tensor_type.hpp"
 #include "bindings/classes.hpp"
 #include "bindings/computation.hpp"
 #include "bindings/convert.hpp"
 #include "bindings/created_once.hpp"
+#include "bindings/docstrings.hpp"
 #include "bindings/fastcall_arguments.hpp"
 #include "bindings/float_arrays.hpp"
+#include "bindings/pickling.hpp"
 #include "bindings/slots.hpp"
 #include "blocks/block_arithmetic.hpp"
 #include "blocks/block_factorisation.hpp"
@@ -44,7 +48,10 @@ PyObject* block_tensor_zeros(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) noexcept {
     return guarded_object([&] {
         const auto [legs] = bind_fastcall_arguments<1>(args, nargs, kwnames, "zeros", {"legs"});
-        return tensor_object(take(BlockTensor::zeros(convert_argument("legs", legs, to_leg_list))));
+        std::vector<blocks::Leg> leg_list = convert_argument("legs", legs, to_leg_list);
+        return computed_tensor([&](CallContext& context) {
+            return BlockTensor::zeros(std::move(leg_list), context);
+        });
     });
 }
 
@@ -53,10 +60,12 @@ PyObject* block_tensor_random(PyObject*, PyObject* const* args, Py_ssize_t nargs
     return guarded_object([&] {
         const auto [legs, seed] =
             bind_fastcall_arguments<2>(args, nargs, kwnames, "random", {"legs", "seed"}, 1);
-        const std::vector<blocks::Leg> leg_list = convert_argument("legs", legs, to_leg_list);
+        std::vector<blocks::Leg> leg_list = convert_argument("legs", legs, to_leg_list);
         const std::uint64_t seed_value =
-            seed == nullptr ? 0 : convert_argument("seed", seed, to_position);
-        return tensor_object(take(BlockTensor::random(leg_list, seed_value)));
+            seed == nullptr ? 0 : convert_argument("seed", seed, to_seed);
+        return computed_tensor([&](CallContext& context) {
+            return BlockTensor::random(std::move(leg_list), seed_value, context);
+        });
     });
 }
 
@@ -73,41 +82,66 @@ PyObject* block_tensor_from_dense(PyObject*, PyObject* const* args, Py_ssize_t n
     });
 }
 
+[[noreturn]] void raise_no_sectors(PyObject* key) {
+    PyRef text = checked(PyObject_Repr(key));
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
+    if (utf8 == nullptr) throw_python_error();
+    raise_value_error(std::string("blocks[") + utf8 +
+                      "]: the legs have no sectors of these spins, a sector of each leg in order");
+}
+
 // The sector positions of a key of doubled spins, one per leg.
 blocks::SectorTuple sectors_of_key(const std::vector<blocks::Leg>& legs, PyObject* key) {
-    const std::vector<std::uint64_t> spins = to_uint64_list(key);
-    blocks::SectorTuple sectors;
-    for (std::size_t k = 0; k < spins.size() && k < legs.size(); ++k) {
-        const auto at = legs[k].find(static_cast<std::int32_t>(spins[k]));
-        if (!at) break;
-        sectors.push_back(static_cast<std::uint32_t>(*at));
+    std::vector<std::uint64_t> spins;
+    try {
+        spins = to_uint64_list(key);
+    } catch (const ArgumentValueError&) {
+        raise_no_sectors(key);  // a negative spin
     }
-    if (sectors.size() != legs.size() || spins.size() != legs.size()) {
-        PyRef text = checked(PyObject_Repr(key));
-        PyErr_Format(PyExc_ValueError, "the legs have no sectors of the spins %U", text.get());
-        throw_python_error();
+    if (spins.size() != legs.size()) raise_no_sectors(key);
+    blocks::SectorTuple sectors;
+    for (std::size_t k = 0; k < spins.size(); ++k) {
+        const auto at = spins[k] <= static_cast<std::uint64_t>(INT32_MAX)
+                            ? legs[k].find(static_cast<std::int32_t>(spins[k]))
+                            : std::nullopt;
+        if (!at) raise_no_sectors(key);
+        sectors.push_back(static_cast<std::uint32_t>(*at));
     }
     return sectors;
 }
+
+}  // namespace
+
+PyRef tensor_from_blocks(PyObject* legs, PyObject* blocks_object) {
+    std::vector<blocks::Leg> leg_list = convert_argument("legs", legs, to_leg_list);
+    if (!PyDict_Check(blocks_object)) {
+        PyErr_SetString(PyExc_TypeError, "argument 'blocks': expected a dict");
+        throw_python_error();
+    }
+    // A list of the items: converting an array may run Python code that changes the dict.
+    PyRef items = checked(PyDict_Items(blocks_object));
+    std::vector<blocks::Block> given;
+    for (Py_ssize_t i = 0; i < PyList_Size(items.get()); ++i) {
+        PyObject* item = PyList_GetItem(items.get(), i);  // borrowed from the list we own
+        blocks::SectorTuple sectors =
+            convert_argument("blocks", PyTuple_GetItem(item, 0),
+                             [&](PyObject* key) { return sectors_of_key(leg_list, key); });
+        given.push_back({std::move(sectors), convert_argument("blocks", PyTuple_GetItem(item, 1),
+                                                              to_float64_tensor)});
+    }
+    return computed_tensor([&](CallContext& context) {
+        return BlockTensor::from_blocks(std::move(leg_list), std::move(given), context);
+    });
+}
+
+namespace {
 
 PyObject* block_tensor_from_blocks(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) noexcept {
     return guarded_object([&] {
         const auto [legs, blocks_object] =
             bind_fastcall_arguments<2>(args, nargs, kwnames, "from_blocks", {"legs", "blocks"});
-        std::vector<blocks::Leg> leg_list = convert_argument("legs", legs, to_leg_list);
-        if (!PyDict_Check(blocks_object)) {
-            PyErr_SetString(PyExc_TypeError, "argument 'blocks': expected a dict");
-            throw_python_error();
-        }
-        std::vector<blocks::Block> given;
-        PyObject* key = nullptr;
-        PyObject* value = nullptr;
-        Py_ssize_t at = 0;
-        while (PyDict_Next(blocks_object, &at, &key, &value)) {
-            given.push_back({sectors_of_key(leg_list, key), to_float64_tensor(value)});
-        }
-        return tensor_object(take(BlockTensor::from_blocks(std::move(leg_list), std::move(given))));
+        return tensor_from_blocks(legs, blocks_object);
     });
 }
 
@@ -117,22 +151,31 @@ PyObject* block_tensor_legs(PyObject* self, void*) noexcept {
     return guarded_object([&] { return to_python(self_tensor(self).legs()); });
 }
 
-PyObject* block_tensor_blocks(PyObject* self, void*) noexcept {
-    return guarded_object([&] {
-        const BlockTensor& t = self_tensor(self);
-        PyRef dict = checked(PyDict_New());
-        for (const blocks::Block& block : t.blocks()) {
-            const std::vector<std::int32_t> spins = t.spins_of(block.sectors);
-            PyRef key = checked(PyTuple_New(static_cast<Py_ssize_t>(spins.size())));
-            for (std::size_t k = 0; k < spins.size(); ++k) {
-                checked_status(PyTuple_SetItem(key.get(), static_cast<Py_ssize_t>(k),
-                                               to_python(spins[k]).release()));
-            }
-            PyRef array = to_numpy_array(block.data);
-            checked_status(PyDict_SetItem(dict.get(), key.get(), array.get()));
+// The blocks as a new dict from the tuple of each block's doubled spins to a copy of its array.
+PyRef blocks_dict(const BlockTensor& t) {
+    PyRef dict = checked(PyDict_New());
+    for (const blocks::Block& block : t.blocks()) {
+        const std::vector<std::int32_t> spins = t.spins_of(block.sectors);
+        PyRef key = checked(PyTuple_New(static_cast<Py_ssize_t>(spins.size())));
+        for (std::size_t k = 0; k < spins.size(); ++k) {
+            checked_status(PyTuple_SetItem(key.get(), static_cast<Py_ssize_t>(k),
+                                           to_python(spins[k]).release()));
         }
-        return dict;
-    });
+        PyRef array = to_numpy_array(block.data);
+        checked_status(PyDict_SetItem(dict.get(), key.get(), array.get()));
+    }
+    return dict;
+}
+
+PyObject* block_tensor_blocks(PyObject* self, void*) noexcept {
+    return guarded_object([&] { return blocks_dict(self_tensor(self)); });
+}
+
+// (legs, blocks): what from_blocks takes.
+PyRef block_tensor_state(const BlockTensor& t) {
+    PyRef legs = to_python(t.legs());
+    PyRef blocks = blocks_dict(t);
+    return checked(PyTuple_Pack(2, legs.get(), blocks.get()));
 }
 
 PyObject* block_tensor_to_dense(PyObject* self, PyObject*) noexcept {
@@ -192,13 +235,8 @@ PyObject* block_tensor_allclose(PyObject* self, PyObject* const* args, Py_ssize_
             args, nargs, kwnames, "allclose", {"other", "rtol", "atol"}, 1);
         const BlockTensor& b = convert_argument("other", other, to_block_tensor);
         const auto number = [](const char* name, PyObject* value, double otherwise) {
-            if (value == nullptr) return otherwise;
-            const double x = PyFloat_AsDouble(value);
-            if (x == -1.0 && PyErr_Occurred()) {
-                name_argument_in_type_error(name);
-                throw_python_error();
-            }
-            return x;
+            return value == nullptr ? otherwise
+                                    : convert_argument(name, value, to_non_negative_float);
         };
         return to_python(blocks::all_close(self_tensor(self), b, number("rtol", rtol, 1e-12),
                                            number("atol", atol, 1e-12)));
@@ -250,6 +288,10 @@ PyObject* block_tensor_divide(PyObject* left, PyObject* right) noexcept {
         const std::optional<double> divisor =
             PyObject_TypeCheck(left, block_tensor_type()) ? as_scalar(right) : std::nullopt;
         if (!divisor) return PyRef::borrow(Py_NotImplemented);
+        if (*divisor == 0.0) {
+            PyErr_SetString(PyExc_ZeroDivisionError, "division of a block tensor by zero");
+            throw_python_error();
+        }
         const BlockTensor& t = self_tensor(left);
         return computed_tensor(
             [&](CallContext&) { return Result<BlockTensor>(blocks::scaled(t, 1.0 / *divisor)); });
@@ -355,15 +397,11 @@ PyObject* block_tensor_svd(PyObject* self, PyObject* const* args, Py_ssize_t nar
         blocks::Truncation truncation;
         if (max_multiplets != nullptr && max_multiplets != Py_None) {
             truncation.max_multiplets =
-                convert_argument("max_multiplets", max_multiplets, to_position);
+                convert_argument("max_multiplets", max_multiplets, to_count);
         }
         if (max_discarded_weight != nullptr && max_discarded_weight != Py_None) {
-            const double bound = PyFloat_AsDouble(max_discarded_weight);
-            if (bound == -1.0 && PyErr_Occurred()) {
-                name_argument_in_type_error("max_discarded_weight");
-                throw_python_error();
-            }
-            truncation.max_discarded_weight = bound;
+            truncation.max_discarded_weight = convert_argument(
+                "max_discarded_weight", max_discarded_weight, to_non_negative_float);
         }
         const BlockTensor& t = self_tensor(self);
         blocks::SingularValueFactors f = run_computation([&](CallContext&) {
@@ -405,6 +443,13 @@ PyObject* block_tensor_singular_values(PyObject* self, PyObject*) noexcept {
     return guarded_object([&] {
         // The diagonal of a tensor S of svd: its blocks' diagonals over sqrt(2k + 1).
         const BlockTensor& s = self_tensor(self);
+        if (s.rank() != 2 || s.legs()[1] != s.legs()[0].flipped() ||
+            !s.legs()[0].direction().is_incoming()) {
+            raise_value_error("singular_values is for the diagonal s of svd, of legs (bond "
+                              "incoming, bond outgoing); got a tensor of " +
+                              std::to_string(s.rank()) + (s.rank() == 1 ? " leg" : " legs") +
+                              (s.rank() == 2 ? " that are not such a pair" : ""));
+        }
         std::vector<blocks::SpinValues> values;
         for (const blocks::Block& block : s.blocks()) {
             const std::int32_t twice_k = s.legs()[0].twice_j(block.sectors[0]);
@@ -431,6 +476,7 @@ PyMethodDef block_tensor_methods[] = {
      METH_FASTCALL | METH_KEYWORDS | METH_STATIC, docs::block_tensor_from_blocks},
     {"to_dense", as_method(block_tensor_to_dense), METH_NOARGS, docs::block_tensor_to_dense},
     {"copy", as_method(block_tensor_copy), METH_NOARGS, docs::block_tensor_copy},
+    {"__reduce__", reduce_method<BlockTensor, block_tensor_state>, METH_NOARGS, docs::reduce},
     {"allclose", as_method(block_tensor_allclose), METH_FASTCALL | METH_KEYWORDS,
      docs::block_tensor_allclose},
     {"inner", as_method(block_tensor_inner), METH_VARARGS | METH_KEYWORDS,

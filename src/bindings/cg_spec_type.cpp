@@ -50,10 +50,9 @@ PyObject* cg_spec_count_invariants(PyObject*, PyObject* const* args, Py_ssize_t 
         if (const auto decimal = count_invariants_decimal(spins)) {
             return checked(PyLong_FromString(decimal->c_str(), nullptr, 10));
         }
-        PyErr_SetString(PyExc_ValueError,
-                        "The internal spins of these edges range over too many values to count "
-                        "their invariants");
-        throw_python_error();
+        raise_value_error(
+            "The internal spins of these edges range over too many values to count their "
+            "invariants");
     });
 }
 

@@ -35,11 +35,6 @@ using Arguments = std::array<std::int32_t, N>;
 template <std::size_t N>
 using Names = std::array<const char*, N>;
 
-[[noreturn]] void raise_value_error(const std::string& message) {
-    set_python_error(PyExc_ValueError, message);
-    throw_python_error();
-}
-
 // The exact evaluation costs about the square of the spins (0.3 s for 6j symbols of 2j = 10000,
 // 3 s for Clebsch-Gordan coefficients of 2j = 20000) and its factorials grow without bound, so
 // a spin near the 32-bit limit would run for hours and exhaust memory. Beyond this bound the

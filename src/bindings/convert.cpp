@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <limits>
+#include <string>
 
 #include "bindings/classes.hpp"
 #include "bindings/py_ref.hpp"
@@ -38,6 +40,14 @@ const T& instance_value(PyObject* object, PyTypeObject* type) {
         raise_not_an_instance(object, type);
     }
     return value_of<T>(object);
+}
+
+// str(object) as UTF-8.
+std::string text_of(PyObject* object) {
+    PyRef text = checked(PyObject_Str(object));
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
+    if (utf8 == nullptr) throw_python_error();
+    return utf8;
 }
 
 void require_sequence(PyObject* object) {
@@ -89,12 +99,7 @@ std::uint64_t to_uint64(PyObject* object) {
     }
     if (overflow == 0 && signed_value >= 0) return static_cast<std::uint64_t>(signed_value);
     if (overflow < 0 || (overflow == 0 && signed_value < 0)) {
-        PyRef text = checked(PyObject_Str(integer.get()));
-        const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
-        if (utf8 == nullptr) {
-            throw_python_error();
-        }
-        throw ArgumentValueError{std::string(utf8) +
+        throw ArgumentValueError{text_of(integer.get()) +
                                  " is negative: edge positions count from 0"};
     }
     const unsigned long long value = PyLong_AsUnsignedLongLong(integer.get());
@@ -162,29 +167,73 @@ std::vector<std::size_t> to_position_list(PyObject* object) {
     return sequence_items<std::size_t>(object, to_uint64);
 }
 
+std::uint64_t to_seed(PyObject* object) {
+    PyRef integer = checked(PyNumber_Index(object));
+    int overflow = 0;
+    const long long signed_value = PyLong_AsLongLongAndOverflow(integer.get(), &overflow);
+    if (signed_value == -1 && overflow == 0 && PyErr_Occurred()) throw_python_error();
+    if (overflow < 0 || (overflow == 0 && signed_value < 0)) {
+        throw ArgumentValueError{"a seed is at least 0, got " + text_of(integer.get())};
+    }
+    const unsigned long long value = PyLong_AsUnsignedLongLong(integer.get());
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw_python_error();
+    return value;
+}
+
+std::uint64_t to_count(PyObject* object) {
+    PyRef integer = checked(PyNumber_Index(object));
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(integer.get(), &overflow);
+    if (value == -1 && overflow == 0 && PyErr_Occurred()) throw_python_error();
+    if (overflow > 0) return std::numeric_limits<std::uint64_t>::max();  // no bound at all
+    if (overflow < 0 || value < 1) {
+        throw ArgumentValueError{"expected 1 or more, got " + text_of(integer.get())};
+    }
+    return static_cast<std::uint64_t>(value);
+}
+
+double to_non_negative_float(PyObject* object) {
+    const double value = PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred()) throw_python_error();
+    if (!(value >= 0.0)) {
+        throw ArgumentValueError{"expected a number of 0 or more, got " +
+                                 text_of(checked(PyFloat_FromDouble(value)).get())};
+    }
+    return value;
+}
+
+namespace {
+
+blocks::Sector to_sector(PyObject* pair) {
+    const bool is_pair = !PyUnicode_Check(pair) && PySequence_Check(pair) &&
+                         PySequence_Size(pair) == 2;
+    if (!is_pair) {
+        PyErr_Clear();
+        PyErr_SetString(PyExc_TypeError,
+                        "a sector is a pair (2j, multiplicity) of integers");
+        throw_python_error();
+    }
+    PyRef first = checked(PySequence_GetItem(pair, 0));
+    PyRef second = checked(PySequence_GetItem(pair, 1));
+    const std::int32_t twice_j = to_int32(first.get());
+    PyRef count = checked(PyNumber_Index(second.get()));
+    const long long multiplicity = PyLong_AsLongLong(count.get());
+    if (multiplicity == -1 && PyErr_Occurred()) throw_python_error();
+    if (multiplicity < 1) {
+        throw ArgumentValueError{"a multiplicity is at least 1, got " +
+                                 std::to_string(multiplicity)};
+    }
+    return blocks::Sector{twice_j, static_cast<std::uint64_t>(multiplicity)};
+}
+
+}  // namespace
+
 std::vector<blocks::Sector> to_sectors(PyObject* object) {
     PyRef pairs = PyDict_Check(object) ? checked(PyDict_Items(object)) : PyRef::borrow(object);
-    return sequence_items<blocks::Sector>(pairs.get(), [](PyObject* pair) {
-        const bool is_pair = !PyUnicode_Check(pair) && PySequence_Check(pair) &&
-                             PySequence_Size(pair) == 2;
-        if (!is_pair) {
-            PyErr_Clear();
-            PyErr_SetString(PyExc_TypeError,
-                            "a sector is a pair (2j, multiplicity) of integers");
-            throw_python_error();
-        }
-        PyRef first = checked(PySequence_GetItem(pair, 0));
-        PyRef second = checked(PySequence_GetItem(pair, 1));
-        const std::int32_t twice_j = to_int32(first.get());
-        PyRef count = checked(PyNumber_Index(second.get()));
-        const long long multiplicity = PyLong_AsLongLong(count.get());
-        if (multiplicity == -1 && PyErr_Occurred()) throw_python_error();
-        if (multiplicity < 0) {
-            throw ArgumentValueError{"a multiplicity is at least 1, got " +
-                                     std::to_string(multiplicity)};
-        }
-        return blocks::Sector{twice_j, static_cast<std::uint64_t>(multiplicity)};
-    });
+    std::vector<blocks::Sector> sectors = sequence_items<blocks::Sector>(pairs.get(), to_sector);
+    // A dict's order is its insertion order, which says nothing; pairs keep theirs.
+    if (PyDict_Check(object)) std::ranges::sort(sectors, {}, &blocks::Sector::twice_j);
+    return sectors;
 }
 
 SymbolMethod to_symbol_method(PyObject* object) {

@@ -44,8 +44,18 @@ const blocks::BlockTensor& to_block_tensor(PyObject* object);
 // Leg positions: non-negative integers, as to_uint64_list reads them.
 std::vector<std::size_t> to_position_list(PyObject* object);
 std::size_t to_position(PyObject* object);
-// The sectors of a leg: a mapping from 2j to multiplicity, or a sequence of (2j, multiplicity)
-// pairs; TypeError for anything else, ArgumentValueError for a negative multiplicity.
+// A seed of random numbers, 0 ... 2^64 - 1, through __index__; TypeError for non-integers,
+// ArgumentValueError for negative ones, OverflowError from 2^64.
+std::uint64_t to_seed(PyObject* object);
+// A count of 1 or more through __index__ (one beyond 64 bits is the largest 64-bit value: no
+// bound); TypeError for non-integers, ArgumentValueError for less than 1.
+std::uint64_t to_count(PyObject* object);
+// A float of 0 or more (anything float() takes); TypeError for what it does not,
+// ArgumentValueError for a negative number or NaN.
+double to_non_negative_float(PyObject* object);
+// The sectors of a leg: a dict from 2j to multiplicity (in any order), or a sequence of
+// (2j, multiplicity) pairs (in the order given); TypeError for anything else,
+// ArgumentValueError for a multiplicity below 1.
 std::vector<blocks::Sector> to_sectors(PyObject* object);
 
 // The keyword `method` of the symbol functions: null (not given) or "dense" is the dense method,

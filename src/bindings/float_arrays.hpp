@@ -7,8 +7,10 @@
 
 namespace tavrin::bindings {
 
-// numpy.ascontiguousarray(object, dtype=numpy.float64), copied into a tensor of its shape.
-// NumPy's own error (TypeError, ValueError) for what it cannot convert.
+// numpy.asarray(object) as a C-contiguous float64 array (0-d for a scalar), copied into a tensor
+// of its shape. TypeError "expected an array of real numbers, got dtype {dtype}" unless its
+// elements are booleans, integers or floats (complex, object and text arrays are refused, not
+// cast); NumPy's own error for what it cannot make an array of.
 Tensor to_float64_tensor(PyObject* object);
 
 }  // namespace tavrin::bindings

@@ -74,11 +74,6 @@ std::string shape_text(std::span<const Py_ssize_t> shape) {
     return text + (shape.size() == 1 ? ",)" : ")");
 }
 
-[[noreturn]] void raise_value_error(const std::string& message) {
-    set_python_error(PyExc_ValueError, message);
-    throw_python_error();
-}
-
 }  // namespace
 
 bool is_integer_scalar(PyObject* object) {

@@ -6,6 +6,8 @@
 #include "bindings/classes.hpp"
 #include "bindings/convert.hpp"
 #include "bindings/created_once.hpp"
+#include "bindings/docstrings.hpp"
+#include "bindings/pickling.hpp"
 #include "bindings/slots.hpp"
 #include "blocks/leg.hpp"
 #include "support/bytes_and_text.hpp"
@@ -89,6 +91,13 @@ Py_hash_t leg_hash(const Leg& leg) {
     return siphash_python_hash(bytes);
 }
 
+// (sign of the direction, [(2j, multiplicity), ...])
+PyRef leg_state(const Leg& leg) {
+    PyRef sign = to_python(leg.direction().sign());
+    PyRef sectors = sector_list(leg);
+    return checked(PyTuple_Pack(2, sign.get(), sectors.get()));
+}
+
 PyMethodDef leg_methods[] = {
     {"incoming", as_method(leg_with_direction<Direction::incoming>),
      METH_VARARGS | METH_KEYWORDS | METH_STATIC, docs::leg_incoming},
@@ -99,6 +108,7 @@ PyMethodDef leg_methods[] = {
     {"multiplicity", as_method(leg_multiplicity), METH_VARARGS | METH_KEYWORDS,
      docs::leg_multiplicity},
     {"flipped", as_method(leg_flipped), METH_NOARGS, docs::leg_flipped},
+    {"__reduce__", reduce_method<Leg, leg_state>, METH_NOARGS, docs::reduce},
     {nullptr, nullptr, 0, nullptr},
 };
 

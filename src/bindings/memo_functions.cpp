@@ -18,11 +18,6 @@ namespace {
 
 constexpr const char* kMemoInfoName = "MemoInfo";
 
-[[noreturn]] void raise_value_error(const std::string& message) {
-    set_python_error(PyExc_ValueError, message);
-    throw_python_error();
-}
-
 std::string memo_names() {
     std::string names;
     for (const ProcessStore* store : process_stores()) {

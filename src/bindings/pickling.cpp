@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "bindings/arguments.hpp"
+#include "bindings/block_tensor_type.hpp"
 #include "bindings/convert.hpp"
 #include "bindings/docstrings.hpp"
 #include "bindings/python_error.hpp"
@@ -47,12 +48,19 @@ PyRef reconstruct(std::string_view name, PyObject* state) {
         const auto [edges] = state_items<1>(state, "CGSpec");
         return to_python(take(CGSpec::from_edges(to_edge_list(edges))));
     }
+    if (name == "Leg") {
+        const auto [sign, sectors] = state_items<2>(state, "Leg");
+        return to_python(take(blocks::Leg::create(direction_from(sign), to_sectors(sectors))));
+    }
+    if (name == "BlockTensor") {
+        const auto [legs, blocks] = state_items<2>(state, "BlockTensor");
+        return tensor_from_blocks(legs, blocks);
+    }
     if (name == "Contraction") {
         const auto [axes_a, axes_b] = state_items<2>(state, "Contraction");
         return to_python(take(Contraction::create(to_uint64_list(axes_a), to_uint64_list(axes_b))));
     }
-    PyErr_Format(PyExc_ValueError, "no tavrin class named %.100s", std::string(name).c_str());
-    throw_python_error();
+    raise_value_error("no tavrin class named " + std::string(name.substr(0, 100)));
 }
 
 PyObject* reconstruct_function(PyObject*, PyObject* args, PyObject* kwargs) noexcept {

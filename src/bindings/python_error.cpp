@@ -27,4 +27,9 @@ void restore_pending_exception(PyRef exception) {
     PyErr_Restore(type, exception.release(), traceback);              // steals all three
 }
 
+void raise_value_error(const std::string& message) {
+    set_python_error(PyExc_ValueError, message);
+    throw_python_error();
+}
+
 }  // namespace tavrin::bindings

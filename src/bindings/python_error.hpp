@@ -54,4 +54,7 @@ inline void set_python_error(PyObject* exception_class, const std::string& messa
     }
 }
 
+// Sets ValueError with the message and throws PythonErrorSet for the boundary.
+[[noreturn]] void raise_value_error(const std::string& message);
+
 }  // namespace tavrin::bindings

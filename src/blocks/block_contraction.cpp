@@ -17,8 +17,8 @@ TavrinError invalid(const std::string& text) { return TavrinError::invalid_contr
 Status check_axes(const BlockTensor& tensor, std::span<const std::size_t> axes, const char* name) {
     std::vector<bool> seen(tensor.rank(), false);
     for (const std::size_t axis : axes) {
-        if (axis >= tensor.rank()) {
-            return fail(TavrinError::index_out_of_bounds(axis, tensor.rank()));
+        if (auto checked = check_leg_position(name, axis, tensor.rank()); !checked) {
+            return checked;
         }
         if (seen[axis]) {
             return fail(invalid("leg " + std::to_string(axis) + " appears more than once in " +
@@ -31,17 +31,17 @@ Status check_axes(const BlockTensor& tensor, std::span<const std::size_t> axes, 
 
 Status check_pair(const Leg& a, const Leg& b, std::size_t axis_a, std::size_t axis_b) {
     if (a.direction() == b.direction()) {
-        return fail(invalid("leg " + std::to_string(axis_a) + " of A and leg " +
+        return fail(invalid("leg " + std::to_string(axis_a) + " of a and leg " +
                             std::to_string(axis_b) +
-                            " of B have the same direction; a pair joins an incoming with an "
+                            " of b have the same direction; a pair joins an incoming with an "
                             "outgoing leg"));
     }
     for (const Sector& sector : a.sectors()) {
         const auto other = b.find(sector.twice_j);
         if (other && b.multiplicity(*other) != sector.multiplicity) {
             return fail(TavrinError::invalid_block_tensor(
-                "leg " + std::to_string(axis_a) + " of A and leg " + std::to_string(axis_b) +
-                " of B have different multiplicities for 2j = " +
+                "leg " + std::to_string(axis_a) + " of a and leg " + std::to_string(axis_b) +
+                " of b have different multiplicities for 2j = " +
                 std::to_string(sector.twice_j)));
         }
     }
@@ -123,6 +123,7 @@ Result<BlockTensor> contract(const BlockTensor& a, const BlockTensor& b,
     std::vector<double> left, right;
     Matrix product;
     for (const ContractionGroup& group : (*plan)->groups) {
+        if (context.should_stop()) return fail(TavrinError::interrupted());
         const std::uint64_t inner = paired_size(a.blocks()[group.a_blocks[0]], axes_a);
         std::vector<std::uint64_t> row_start{0}, column_start{0};
         for (const std::uint32_t i : group.a_blocks) {

@@ -11,13 +11,14 @@
 
 namespace tavrin::blocks {
 
-// The tensor of sum over paired indices of A * B, leg axes_a[i] of A paired with leg axes_b[i]
-// of B: A's unpaired legs in order, then B's. Each pair joins an incoming with an outgoing leg
+// The tensor of sum over paired indices of a * b, leg axes_a[i] of a paired with leg axes_b[i]
+// of b: a's unpaired legs in order, then b's. Each pair joins an incoming with an outgoing leg
 // whose multiplicities agree for every spin both carry (a spin on one side only contributes
 // nothing). Pairing every leg gives a tensor without legs, its one entry the sum; leaving a
-// single leg is refused. Errors: IndexOutOfBounds for a leg that does not exist,
-// InvalidContraction for lists of different lengths, a leg named twice, two paired legs of one
-// direction or a single leg left, InvalidBlockTensor for multiplicities that differ.
+// single leg is refused. Errors: InvalidContraction for lists of different lengths, a leg named
+// twice, two paired legs of one direction or a single leg left; InvalidBlockTensor for a leg
+// that does not exist (as check_leg_position words it) and for multiplicities that differ;
+// Interrupted when the context asks to stop.
 Result<BlockTensor> contract(const BlockTensor& a, const BlockTensor& b,
                              std::span<const std::size_t> axes_a,
                              std::span<const std::size_t> axes_b, CallContext& context);

@@ -67,7 +67,7 @@ Result<std::shared_ptr<const PermutationPlan>> make_plan(const BlockTensor& tens
                                                          const std::vector<Leg>& legs,
                                                          std::span<const std::size_t> permutation,
                                                          CallContext& context) {
-    auto result = block_structure(legs);
+    auto result = block_structure(legs, context);
     if (!result) return fail(std::move(result.error()));
     auto plan = std::make_shared<PermutationPlan>();
     plan->result = *result;
@@ -168,7 +168,9 @@ BlockTensor conjugate(const BlockTensor& tensor) {
 
 Result<BlockTensor> flip_leg(const BlockTensor& tensor, std::size_t leg) {
     const std::size_t n = tensor.rank();
-    if (leg >= n) return fail(TavrinError::index_out_of_bounds(leg, n));
+    if (auto checked = check_leg_position("leg", leg, n); !checked) {
+        return fail(std::move(checked.error()));
+    }
     std::vector<Leg> legs = tensor.legs();
     legs[leg] = legs[leg].flipped();
     BlockTensor result = BlockTensor::zeros_of(legs, tensor.structure());

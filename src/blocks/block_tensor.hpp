@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "blocks/leg.hpp"
+#include "core/call_context.hpp"
 #include "core/error.hpp"
 #include "specs/cg_spec.hpp"
 #include "tensor/tensor.hpp"
@@ -21,6 +22,9 @@ namespace tavrin::blocks {
 // Positions of one sector on each leg.
 using SectorTuple = std::vector<std::uint32_t>;
 
+// The most legs a tensor has: its blocks have an axis more, and NumPy arrays at most 32.
+constexpr std::size_t kMaxLegs = 31;
+
 // Which blocks the legs' spins admit, in ascending order of their sector tuples, and the OM
 // dimension of each. Depends on the spins alone (not on directions or multiplicities).
 struct BlockStructure {
@@ -29,7 +33,14 @@ struct BlockStructure {
     std::size_t size() const { return sectors.size(); }
 };
 
-Result<std::shared_ptr<const BlockStructure>> block_structure(std::span<const Leg> legs);
+// InvalidBlockTensor for more than kMaxLegs legs or 2^24 tuples of sectors; Interrupted when the
+// context asks to stop.
+Result<std::shared_ptr<const BlockStructure>> block_structure(std::span<const Leg> legs,
+                                                              CallContext& context);
+
+// InvalidBlockTensor "{name} = {position}: a tensor of {rank} legs has legs 0 ... {rank - 1}"
+// unless position < rank.
+Status check_leg_position(const char* name, std::size_t position, std::size_t rank);
 
 // The heap memory a structure takes, for the memos that keep one.
 std::size_t structure_bytes(const BlockStructure& structure);
@@ -41,15 +52,21 @@ struct Block {
 
 class BlockTensor {
 public:
-    // Every admissible block present, all zeros. InvalidBlockTensor when the tensor would be
-    // too large to index.
+    // Every admissible block present, all zeros. Errors of block_structure; std::bad_alloc
+    // when the blocks would not fit in physical memory (nothing is allocated then). Without a
+    // context the call runs to its end.
+    static Result<BlockTensor> zeros(std::vector<Leg> legs, CallContext& context);
     static Result<BlockTensor> zeros(std::vector<Leg> legs);
     // Entries drawn from the standard normal distribution, the same for the same seed.
+    static Result<BlockTensor> random(std::vector<Leg> legs, std::uint64_t seed,
+                                      CallContext& context);
     static Result<BlockTensor> random(std::vector<Leg> legs, std::uint64_t seed);
     // Blocks given for some sector tuples (the rest zeros); each must be admissible, given once
-    // and of its block's shape, else InvalidBlockTensor.
+    // and of its block's shape, else InvalidBlockTensor naming the block by its spins.
+    static Result<BlockTensor> from_blocks(std::vector<Leg> legs, std::vector<Block> blocks,
+                                           CallContext& context);
     static Result<BlockTensor> from_blocks(std::vector<Leg> legs, std::vector<Block> blocks);
-    // Zeros of a structure already worked out for these legs.
+    // Zeros of a structure already worked out for these legs; std::bad_alloc as for zeros.
     static BlockTensor zeros_of(std::vector<Leg> legs,
                                 std::shared_ptr<const BlockStructure> structure);
 

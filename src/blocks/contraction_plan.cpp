@@ -98,7 +98,7 @@ Result<std::shared_ptr<const ContractionPlan>> make_plan(const BlockTensor& a,
                                                          std::span<const std::size_t> axes_b,
                                                          CallContext& context) {
     const std::vector<Leg> result_legs = contracted_legs(a, b, axes_a, axes_b);
-    auto result = block_structure(result_legs);
+    auto result = block_structure(result_legs, context);
     if (!result) return fail(std::move(result.error()));
     auto plan = std::make_shared<ContractionPlan>();
     plan->result = *result;

@@ -86,7 +86,7 @@ Result<BlockTensor> from_dense(std::vector<Leg> legs, const Tensor& dense,
         return fail(TavrinError::invalid_block_tensor(
             "the dense array's shape is not the legs' dense dimensions"));
     }
-    auto tensor = BlockTensor::zeros(std::move(legs));
+    auto tensor = BlockTensor::zeros(std::move(legs), context);
     if (!tensor) return tensor;
     for (Block& block : tensor->blocks()) {
         auto basis = block_basis(*tensor, block, context);

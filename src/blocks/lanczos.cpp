@@ -1,6 +1,7 @@
 #include "blocks/lanczos.hpp"
 
 #include <cmath>
+#include <string>
 
 #include "blocks/block_arithmetic.hpp"
 #include "blocks/block_contraction.hpp"
@@ -26,18 +27,44 @@ std::pair<double, std::vector<double>> lowest_ritz_pair(const std::vector<double
     return {system.w[0], std::move(coefficients)};
 }
 
+Status check_positions(const char* name, std::span<const std::size_t> positions,
+                       std::size_t rank) {
+    for (const std::size_t position : positions) {
+        if (auto checked = check_leg_position(name, position, rank); !checked) return checked;
+    }
+    return {};
+}
+
+// The error of step `index` of a chain, named after it; an interruption stays as it is.
+TavrinError in_step(std::size_t index, const TavrinError& error) {
+    if (error.kind() == ErrorKind::Interrupted) return error;
+    return TavrinError::invalid_block_tensor("chain step " + std::to_string(index) + ": " +
+                                             error.python_message());
+}
+
+Result<BlockTensor> apply_step(const ChainStep& step, const BlockTensor& current,
+                               CallContext& context) {
+    if (auto checked = check_positions("current_axes", step.current_axes, current.rank());
+        !checked) {
+        return fail(std::move(checked.error()));
+    }
+    if (auto checked = check_positions("operand_axes", step.operand_axes, step.operand.rank());
+        !checked) {
+        return fail(std::move(checked.error()));
+    }
+    return step.operand_first
+               ? contract(step.operand, current, step.operand_axes, step.current_axes, context)
+               : contract(current, step.operand, step.current_axes, step.operand_axes, context);
+}
+
 }  // namespace
 
 Result<BlockTensor> apply_chain(const std::vector<ChainStep>& chain, const BlockTensor& x,
                                 CallContext& context) {
     BlockTensor current = x;
-    for (const ChainStep& step : chain) {
-        auto next = step.operand_first
-                        ? contract(step.operand, current, step.operand_axes, step.current_axes,
-                                   context)
-                        : contract(current, step.operand, step.current_axes, step.operand_axes,
-                                   context);
-        if (!next) return next;
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        auto next = apply_step(chain[i], current, context);
+        if (!next) return fail(in_step(i, next.error()));
         current = std::move(*next);
     }
     return current;
@@ -47,7 +74,12 @@ Result<Eigenpair> lowest_eigenpair(const std::vector<ChainStep>& chain, const Bl
                                    std::size_t max_iterations, double tolerance,
                                    CallContext& context) {
     const double start_norm = norm(start);
-    if (!(start_norm > 0.0)) {
+    if (!std::isfinite(start_norm)) {
+        return fail(TavrinError::invalid_block_tensor(
+            "the start vector is not finite: an entry is infinite or NaN, or too large to "
+            "square"));
+    }
+    if (start_norm == 0.0) {
         return fail(TavrinError::invalid_block_tensor("the start vector is zero"));
     }
     std::vector<BlockTensor> basis{scaled(start, 1.0 / start_norm)};

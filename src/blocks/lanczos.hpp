@@ -22,7 +22,8 @@ struct ChainStep {
     bool operand_first;
 };
 
-// The chain applied to a tensor, step by step.
+// The chain applied to a tensor, step by step. An error of a step (a leg position out of range
+// included) is InvalidBlockTensor "chain step {i}: ..."; Interrupted stays as it is.
 Result<BlockTensor> apply_chain(const std::vector<ChainStep>& chain, const BlockTensor& x,
                                 CallContext& context);
 
@@ -35,7 +36,7 @@ struct Eigenpair {
 // Lanczos from `start` with every new vector orthogonalised twice against all before it; stops
 // when the lowest Ritz value changes by less than `tolerance`, when the Krylov space closes or
 // after `max_iterations` products. The chain must map a tensor of start's legs to one of the
-// same legs (InvalidBlockTensor otherwise) and be Hermitian; start must not be zero.
+// same legs (InvalidBlockTensor otherwise) and be Hermitian; start must be finite and not zero.
 Result<Eigenpair> lowest_eigenpair(const std::vector<ChainStep>& chain, const BlockTensor& start,
                                    std::size_t max_iterations, double tolerance,
                                    CallContext& context);

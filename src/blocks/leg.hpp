@@ -20,8 +20,9 @@ struct Sector {
 
 class Leg {
 public:
-    // Sectors in ascending spin, each spin once, every multiplicity at least 1; otherwise
-    // InvalidBlockTensor (a negative spin is InvalidSpin).
+    // Sectors in ascending spin, each spin once, every multiplicity at least 1, and a dense
+    // dimension of at most 2^63 - 1; otherwise InvalidBlockTensor (a negative spin is
+    // InvalidSpin).
     static Result<Leg> create(Direction direction, std::vector<Sector> sectors);
 
     Direction direction() const { return direction_; }

@@ -1,6 +1,7 @@
 #include "blocks/leg_fusion.hpp"
 
 #include <numeric>
+#include <string>
 
 #include "blocks/block_cut.hpp"
 #include "blocks/block_permutation.hpp"
@@ -72,9 +73,13 @@ Result<FusionIsometry> fusion_isometry(std::span<const Leg> legs) {
 Result<BlockTensor> fuse(const BlockTensor& tensor, std::size_t first, std::size_t count,
                          Direction direction, CallContext& context) {
     const std::size_t n = tensor.rank();
-    if (count == 0 || first + count > n) {
+    if (auto checked = check_leg_position("first", first, n); !checked) {
+        return fail(std::move(checked.error()));
+    }
+    if (count == 0 || count > n - first) {
         return fail(TavrinError::invalid_block_tensor(
-            "fusing takes one or more of the tensor's legs"));
+            "count = " + std::to_string(count) + ": fusing takes one or more of the legs " +
+            std::to_string(first) + " ... " + std::to_string(n - 1)));
     }
     auto front = permuted(tensor, to_front(n, first, count), context);
     if (!front) return front;
@@ -101,7 +106,9 @@ Result<BlockTensor> fuse(const BlockTensor& tensor, std::size_t first, std::size
 Result<BlockTensor> split(const BlockTensor& tensor, std::size_t position,
                           std::vector<Leg> legs, CallContext& context) {
     const std::size_t n = tensor.rank();
-    if (position >= n) return fail(TavrinError::index_out_of_bounds(position, n));
+    if (auto checked = check_leg_position("position", position, n); !checked) {
+        return fail(std::move(checked.error()));
+    }
     auto rows = cut_side(legs, true);
     if (!rows) return fail(std::move(rows.error()));
     auto expected = fused_leg(*rows, tensor.legs()[position].direction());

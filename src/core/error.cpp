@@ -70,8 +70,9 @@ std::string TavrinError::python_message() const {
     case ErrorKind::IndexOutOfBounds:
         return "Tavrin error: " + to_string();
     case ErrorKind::Interrupted:
-    case ErrorKind::InvalidBlockTensor:
         return to_string();
+    case ErrorKind::InvalidBlockTensor:
+        return text_;  // says itself what is wrong with which argument
     }
     return {};
 }

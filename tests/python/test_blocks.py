@@ -1,5 +1,5 @@
-"""Block tensors from Python: every operation against NumPy on the dense tensors, the
-arguments refused, and what the classes show."""
+"""Block tensors from Python: every operation against NumPy on the dense tensors and what the
+classes show (the arguments refused are in test_block_errors.py)."""
 
 import itertools
 
@@ -161,34 +161,6 @@ def test_plans_are_kept_per_leg_structure():
 
 
 HALF = Leg.incoming({1: 1})
-
-
-@pytest.mark.parametrize("call, error, message", [
-    (lambda: Leg.incoming({3: 1, 1: 0}), ValueError, "multiplicity 0"),
-    (lambda: Leg.incoming([(3, 1), (1, 1)]), ValueError, "ascending spin"),
-    (lambda: Leg.incoming({-1: 1}), ValueError, "Invalid spin value: -1"),
-    (lambda: Leg.incoming({1: -2}), ValueError, "at least 1"),
-    (lambda: Leg("in", {1: 1}), TypeError, "not an instance of 'Direction'"),
-    (lambda: contract(BlockTensor.zeros([HALF, HALF.flipped()]),
-                      BlockTensor.zeros([HALF, HALF.flipped()]), [0], [0]),
-     ValueError, "same direction"),
-    (lambda: contract(BlockTensor.zeros([HALF, HALF.flipped()]),
-                      BlockTensor.zeros([HALF, HALF.flipped()]), [1], [2]),
-     RuntimeError, "Edge index 2 out of bounds"),
-    (lambda: contract(BlockTensor.zeros([HALF, HALF.flipped()]),
-                      BlockTensor.zeros([Leg.incoming({1: 2}), HALF.flipped()]), [1], [0]),
-     ValueError, "different multiplicities"),
-    (lambda: BlockTensor.zeros([HALF, HALF.flipped()]) + BlockTensor.zeros([HALF, HALF]),
-     ValueError, "same legs"),
-    (lambda: BlockTensor.zeros([HALF, HALF.flipped()]).svd(2), ValueError, "cut"),
-    (lambda: BlockTensor.zeros([HALF, HALF.flipped()]).permute([0, 0]), ValueError, "once"),
-    (lambda: BlockTensor.from_dense([HALF, HALF], np.zeros((2, 3))), ValueError, "shape"),
-    (lambda: BlockTensor.from_blocks([HALF, HALF], {(1, 3): np.zeros(1)}), ValueError,
-     "no sectors"),
-])
-def test_refused_arguments(call, error, message):
-    with pytest.raises(error, match=message):
-        call()
 
 
 def test_what_the_classes_show():

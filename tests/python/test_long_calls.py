@@ -7,6 +7,8 @@ import subprocess
 import sys
 import textwrap
 
+import pytest
+
 from spec_factory import connected
 
 # Ten spin-1 edges: a 285 MB basis of 603 configurations, about a second of building here.
@@ -101,3 +103,81 @@ def test_ctrl_c_in_a_thread_other_than_main_reaches_main_after_the_call(tmp_path
     )
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == ["main interrupted", "[603]"]
+
+
+# Block tensors: the admissible blocks of many legs of many spins (16^6 tuples of sectors take
+# about a minute to go through), filling a large tensor, a Lanczos iteration of many products.
+BLOCKS = """
+    import os, signal, sys, threading, time
+    import tavrin
+    from tavrin import BlockTensor, Leg, contract
+    SPINS = {j: 1 for j in range(16)}
+    MANY = [Leg.incoming(SPINS)] * 5 + [Leg.outgoing(SPINS)]
+    LARGE = [Leg.incoming({0: 3000}), Leg.outgoing({0: 3000})]  # 9e6 entries
+    MATRIX = [Leg.incoming({0: 500}), Leg.outgoing({0: 500})]  # a product in about 10 ms
+    BlockTensor.random([Leg.incoming({0: 1}), Leg.outgoing({0: 1})])  # NumPy is ready
+    def interrupt_after(seconds):
+        sent = []
+        def interrupt():
+            sent.append(time.perf_counter())
+            os.kill(os.getpid(), signal.SIGINT)
+        threading.Timer(seconds, interrupt).start()
+        return sent
+"""
+
+
+def run_blocks(code, cache_dir):
+    source = textwrap.dedent(BLOCKS) + textwrap.dedent(code)
+    return subprocess.run([sys.executable, "-c", source],
+                          env={**os.environ, "TAVRIN_CACHE_PATH": str(cache_dir)},
+                          capture_output=True, text=True, timeout=300)
+
+
+def test_another_thread_runs_while_a_large_tensor_is_filled(tmp_path):
+    result = run_blocks(
+        """
+        ticks, done = [], threading.Event()
+        def ticker():
+            while not done.is_set():
+                ticks.append(time.perf_counter())
+                time.sleep(0.005)
+        thread = threading.Thread(target=ticker)
+        thread.start()
+        time.sleep(0.05)
+        start = time.perf_counter()
+        for seed in range(3):
+            BlockTensor.random(LARGE, seed=seed)
+        end = time.perf_counter()
+        done.set()
+        thread.join()
+        print(sum(start < t < end for t in ticks), round(end - start, 2))
+        """,
+        tmp_path,
+    )
+    assert result.returncode == 0, result.stderr
+    ticks, seconds = result.stdout.split()
+    # With the lock held for each call the thread would tick at most three times.
+    assert int(ticks) >= 10, f"{ticks} ticks in {seconds} s"
+
+
+@pytest.mark.parametrize("call", [
+    "BlockTensor.zeros(MANY)",
+    "tavrin.lowest_eigenpair(BlockTensor.random(MATRIX, seed=1), "
+    "[(BlockTensor.random(MATRIX, seed=2), [0], [1], True)] * 20, max_iterations=500)",
+], ids=["admissible-blocks", "lanczos"])
+def test_ctrl_c_stops_a_long_block_call_quickly(tmp_path, call):
+    result = run_blocks(
+        f"""
+        sent = interrupt_after(0.3)
+        try:
+            {call}
+            print("finished")
+        except KeyboardInterrupt:
+            print("KeyboardInterrupt", round(time.perf_counter() - sent[0], 3))
+        """,
+        tmp_path,
+    )
+    assert result.returncode == 0, result.stderr
+    outcome, latency = result.stdout.split()
+    assert outcome == "KeyboardInterrupt"
+    assert float(latency) < 1.0

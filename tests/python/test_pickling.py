@@ -4,6 +4,7 @@ import copy
 import multiprocessing
 import pickle
 
+import numpy as np
 import pytest
 
 import tavrin
@@ -89,3 +90,57 @@ def test_pool_map_over_specifications(method):
         assert same_value(back, spec)
         assert conjugate == tavrin.compute_conjugate(spec)[1]
         assert shape == tavrin.canonical_basis(spec).shape
+
+
+LEG = tavrin.Leg.outgoing({0: 2, 3: 1})
+TENSORS = [
+    tavrin.BlockTensor.random([tavrin.Leg.incoming({1: 2}), tavrin.Leg.incoming({1: 1, 3: 1}),
+                               tavrin.Leg.outgoing({0: 1, 2: 3})], seed=3),
+    tavrin.BlockTensor.from_dense([], np.array(1.5)),
+    tavrin.BlockTensor.zeros([tavrin.Leg.incoming({1: 1}), tavrin.Leg.incoming({0: 1})]),
+]
+
+
+def same_tensor(result, original):
+    """Bit for bit: the same legs and the same blocks."""
+    return (type(result) is tavrin.BlockTensor and result.legs == original.legs
+            and result.blocks.keys() == original.blocks.keys()
+            and all(np.array_equal(result.blocks[k], b) for k, b in original.blocks.items()))
+
+
+@pytest.mark.parametrize("copier", [
+    lambda t: pickle.loads(pickle.dumps(t, 0)),
+    lambda t: pickle.loads(pickle.dumps(t, pickle.HIGHEST_PROTOCOL)),
+    copy.copy,
+    copy.deepcopy,
+], ids=["pickle-0", "pickle-highest", "copy", "deepcopy"])
+def test_legs_and_block_tensors_survive_pickle_and_copy(copier):
+    assert same_value(copier(LEG), LEG)
+    for tensor in TENSORS:
+        assert same_tensor(copier(tensor), tensor)
+
+
+@pytest.mark.parametrize("state, error, message", [
+    (("Leg", (0, [(1, 1)])), ValueError, "Invalid direction sign: 0"),
+    (("Leg", (1, [(1, 0)])), ValueError, "a multiplicity is at least 1, got 0"),
+    (("BlockTensor", ([LEG], {(1,): np.zeros(1)})), ValueError, r"blocks\[\(1,\)\]"),
+    (("BlockTensor", ([LEG],)), TypeError, "state of BlockTensor must be a tuple of 2 items"),
+])
+def test_reconstructor_refuses_bad_block_state(state, error, message):
+    with pytest.raises(error, match=message):
+        tavrin._reconstruct(*state)
+
+
+def contracted_norm(tensor):
+    """Runs in a worker process: takes a tensor and returns it with a number made from it."""
+    return tensor, tavrin.contract(tensor, tensor.conj(), [0, 1, 2], [0, 1, 2]).blocks[()].item()
+
+
+def test_block_tensors_through_a_process_pool():
+    import concurrent.futures
+    context = multiprocessing.get_context("spawn")
+    with concurrent.futures.ProcessPoolExecutor(2, mp_context=context) as pool:
+        results = list(pool.map(contracted_norm, TENSORS[:1] * 3))
+    for back, value in results:
+        assert same_tensor(back, TENSORS[0])
+        assert value == pytest.approx(TENSORS[0].norm() ** 2)

@@ -216,3 +216,94 @@ def test_the_default_cache_stays_where_it_was_opened_after_a_chdir(tmp_path):
         tmp_path, TAVRIN_CACHE_PATH=None)
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["True", "False", "4"]
+
+
+BLOCK_WORK = """
+    import numpy as np
+    from tavrin import BlockTensor, Leg, contract
+    SITE = Leg.incoming({1: 1})
+    BOND = Leg.incoming({0: 2, 2: 2, 4: 1})
+    def block_work(seed):
+        a = BlockTensor.random([BOND, SITE, BOND.flipped()], seed=seed)
+        b = BlockTensor.random([BOND, SITE, BOND.flipped()], seed=seed + 1)
+        theta = contract(a, b, [2], [0])
+        u, s, v, _ = theta.svd(2, max_multiplets=4)
+        back = contract(contract(u, s, [2], [0]), v, [2], [0])
+        fused = theta.fuse(1, 2).split(1, [SITE, SITE])
+        return (theta.norm(), sum(float((x ** 2).sum()) for x in s.singular_values().values()),
+                (fused - theta).norm(), back.permute([3, 2, 1, 0]).norm())
+"""
+
+
+def test_threads_mixing_block_work_with_clearing_and_bounding_the_memos(tmp_path):
+    result = run(
+        textwrap.dedent(BLOCK_WORK) + textwrap.dedent("""
+        expected = {seed: block_work(seed) for seed in range(4)}
+        names = list(tavrin.memo_info())
+        bounds = {name: info.bound for name, info in tavrin.memo_info().items()}
+        done = threading.Event()
+        wrong, errors = [], []
+        def meddle(k):
+            while not done.is_set():
+                tavrin.clear_memos()
+                name = names[k % len(names)]
+                tavrin.set_memo_bound(name, [0, 4096, bounds[name]][k % 3])
+                k += 1
+        def compute(index):
+            try:
+                for round in range(150):
+                    seed = (index + round) % 4
+                    got = block_work(seed)
+                    if not np.allclose(got, expected[seed], rtol=1e-12, atol=1e-12):
+                        wrong.append((seed, got, expected[seed]))
+            except BaseException as error:
+                errors.append(repr(error))
+        meddlers = [threading.Thread(target=meddle, args=(k,)) for k in range(2)]
+        workers = [threading.Thread(target=compute, args=(i,)) for i in range(6)]
+        for t in meddlers + workers:
+            t.start()
+        for t in workers:
+            t.join()
+        done.set()
+        for t in meddlers:
+            t.join()
+        print(len(wrong), len(errors), errors[:1])
+        """),
+        tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split()[:2] == ["0", "0"], result.stdout
+
+
+def test_children_forked_while_a_block_loop_runs_in_another_thread(tmp_path):
+    result = run(
+        textwrap.dedent(BLOCK_WORK) + textwrap.dedent("""
+        expected = block_work(0)
+        big = [Leg.incoming({0: 400, 2: 200}), Leg.outgoing({0: 400, 2: 200})]
+        done = threading.Event()
+        def busy():
+            while not done.is_set():
+                a = BlockTensor.random(big, seed=1)
+                contract(a, a.conj(), [1], [1]).svd(1, max_multiplets=10)
+                block_work(1)
+        thread = threading.Thread(target=busy)
+        thread.start()
+        failures = 0
+        for _ in range(10):
+            time.sleep(0.02)
+            pid = os.fork()
+            if pid == 0:
+                import signal
+                signal.alarm(20)  # a child that hangs ends with SIGALRM
+                ok = np.allclose(block_work(0), expected, rtol=1e-12, atol=1e-12)
+                tavrin.clear_memos()
+                ok = ok and np.allclose(block_work(0), expected, rtol=1e-12, atol=1e-12)
+                os._exit(0 if ok else 1)
+            _, status = os.waitpid(pid, 0)
+            failures += status != 0
+        done.set()
+        thread.join()
+        print(failures)
+        """),
+        tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["0"]
