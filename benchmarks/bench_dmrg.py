@@ -131,7 +131,8 @@ class TenpyRuns:
 
 def matched_chi(tenpy, ours):
     """The smallest chi of the ladder around tavrin's D whose energy is within MATCH of
-    tavrin's or below, and whether it matched (if not, the ladder's largest chi)."""
+    tavrin's or below, and a note if it is not that: the ladder's lowest chi matched (a
+    smaller one might too), or none did (the ladder's largest chi)."""
     ladder = sorted({max(1, round(factor * ours["states"])) for factor in CHI_LADDER})
     start = ladder.index(ours["states"])
 
@@ -142,8 +143,9 @@ def matched_chi(tenpy, ours):
         below = start
         while below > 0 and matches(ladder[below - 1]):
             below -= 1
-        return ladder[below], True
-    return next(((chi, True) for chi in ladder[start + 1:] if matches(chi)), (ladder[-1], False))
+        return ladder[below], "" if below else " (the lowest tried)"
+    return next(((chi, "") for chi in ladder[start + 1:] if matches(chi)),
+                (ladder[-1], " (none matched)"))
 
 
 def compare(two_s, length, multiplets, sweeps, cache):
@@ -154,16 +156,15 @@ def compare(two_s, length, multiplets, sweeps, cache):
         ours = in_fresh_process("tavrin", two_s, length, kept, sweeps)
         progress(f"tavrin 2S={two_s} D*={kept}: E = {ours['energy']:.12f}  D = {ours['states']}"
                  f"  {ours['sweep_seconds']:.2f} s/sweep")
-        chi, matched = matched_chi(tenpy, ours)
-        rows.append((ours, chi, matched, tenpy(chi)))
+        chi, note = matched_chi(tenpy, ours)
+        rows.append((ours, f"{chi}{note}", tenpy(chi)))
     best = min([ours["energy"] for ours, *_ in rows] +
                [run["energy"] for run in tenpy.runs.values()])
     return best, rows, tenpy.runs
 
 
-def table_row(two_s, best, ours, chi, matched, theirs):
-    cells = [SPIN_NAMES.get(two_s, f"{two_s}/2"), ours["multiplets"], ours["states"],
-             chi if matched else f"{chi} (not matched)",
+def table_row(two_s, best, ours, chi, theirs):
+    cells = [SPIN_NAMES.get(two_s, f"{two_s}/2"), ours["multiplets"], ours["states"], chi,
              f"{ours['energy'] - best:.1e}", f"{theirs['energy'] - best:.1e}",
              f"{ours['truncation_error']:.1e}", f"{theirs['truncation_error']:.1e}",
              f"{ours['sweep_seconds']:.2f}", f"{theirs['sweep_seconds']:.2f}",
