@@ -18,8 +18,9 @@ chains differ between codes by more than the errors compared here.
 Each run is a fresh process (its peak memory is that process's). Times per sweep are medians
 over the sweeps after the bonds have grown (the second half of the sweeps). TeNPy's results
 are kept in a file (--cache) and reused for the same chain, chi and sweeps: they are slow to
-make and do not change with tavrin. The table is Markdown; each run is reported on stderr as
-it ends.
+make and do not change with tavrin. The tables are Markdown, with the machine's one-minute
+load average as each run ended (a cached run may come from a busier or quieter hour than
+tavrin's); each run is reported on stderr as it ends.
 """
 
 import os
@@ -69,7 +70,7 @@ def run_tavrin(two_s, length, multiplets, sweeps):
             "multiplets": max(h[2] for h in settled), "states": max(h[3] for h in settled),
             "sweep_seconds": steady_median([h[4] for h in history]),
             "symbol_share": spent["symbols"] / total, "block_loop_share": spent["block_loops"] / total,
-            "peak_mib": peak_memory_mib()}
+            "peak_mib": peak_memory_mib(), "load": os.getloadavg()[0]}
 
 
 def run_tenpy(two_s, length, chi, sweeps):
@@ -92,7 +93,7 @@ def run_tenpy(two_s, length, chi, sweeps):
     times = [b - a for a, b in zip([0.0] + stats["time"][:-1], stats["time"])]
     return {"energy": float(energy), "truncation_error": float(stats["max_trunc_err"][-1]),
             "states": int(stats["max_chi"][-1]), "sweep_seconds": steady_median(times),
-            "peak_mib": peak_memory_mib()}
+            "peak_mib": peak_memory_mib(), "load": os.getloadavg()[0]}
 
 
 def in_fresh_process(side, *args):
@@ -170,13 +171,18 @@ def table_row(two_s, best, ours, chi, theirs):
              f"{ours['sweep_seconds']:.2f}", f"{theirs['sweep_seconds']:.2f}",
              f"{theirs['sweep_seconds'] / ours['sweep_seconds']:.1f}x",
              f"{100 * ours['symbol_share']:.2f} %", f"{100 * ours['block_loop_share']:.0f} %",
-             f"{ours['peak_mib']:.0f}", f"{theirs['peak_mib']:.0f}"]
+             f"{ours['peak_mib']:.0f}", f"{theirs['peak_mib']:.0f}", load(ours), load(theirs)]
     return "| " + " | ".join(map(str, cells)) + " |"
+
+
+def load(run):
+    """The machine's one-minute load average as the run ended (older cached runs lack it)."""
+    return f"{run['load']:.1f}" if "load" in run else "-"
 
 
 HEADER = ("| spin | D* | D | TeNPy chi | ΔE tavrin | ΔE TeNPy | truncation tavrin "
           "| truncation TeNPy | s/sweep tavrin | s/sweep TeNPy | speed-up | symbols "
-          "| block loops | MiB tavrin | MiB TeNPy |")
+          "| block loops | MiB tavrin | MiB TeNPy | load tavrin | load TeNPy |")
 
 
 def main():
@@ -208,12 +214,12 @@ def main():
         for row in rows:
             print(table_row(two_s, best, *row))
     print()
-    print("| spin | TeNPy chi | ΔE | truncation | s/sweep |")
-    print("|---|---|---|---|---|")
+    print("| spin | TeNPy chi | ΔE | truncation | s/sweep | load |")
+    print("|---|---|---|---|---|---|")
     for two_s, best, _, runs in results:
         for chi, run in sorted(runs.items()):
             print(f"| {SPIN_NAMES.get(two_s, f'{two_s}/2')} | {chi} | {run['energy'] - best:.1e} "
-                  f"| {run['truncation_error']:.1e} | {run['sweep_seconds']:.2f} |")
+                  f"| {run['truncation_error']:.1e} | {run['sweep_seconds']:.2f} | {load(run)} |")
 
 
 if __name__ == "__main__":
