@@ -19,9 +19,10 @@ codes by more than the errors compared here.
 Each run is a fresh process (its peak memory is that process's). Times per sweep are medians
 over the sweeps after the bonds have grown (the second half of the sweeps). TeNPy's results
 are kept in a file (--cache) and reused for the same chain, chi and sweeps: they are slow to
-make and do not change with tavrin. The tables are Markdown, with the machine's one-minute
-load average as each run ended (a cached run may come from a busier or quieter hour than
-tavrin's); each run is reported on stderr as it ends.
+make and do not change with tavrin. On a shared machine the times per sweep follow its load:
+the tables (Markdown) give the one-minute load average as each run ended, and the CPU speed-up,
+the ratio of the processor time of the two whole runs (set-up and every sweep), which the load
+moves much less. Each run is reported on stderr as it ends.
 """
 
 import os
@@ -61,17 +62,17 @@ def run_tavrin(two_s, length, multiplets, sweeps):
     example = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(example)
     tavrin.reset_block_timings()
-    started = time.perf_counter()
+    started, cpu_started = time.perf_counter(), time.process_time()
     history, _, _ = example.dmrg(length, two_s, multiplets, sweeps, max_discarded_weight=1e-18,
                                  report=lambda line: print(line, file=sys.stderr))
-    total = time.perf_counter() - started
+    total, cpu = time.perf_counter() - started, time.process_time() - cpu_started
     spent = tavrin.block_timings()
     settled = history[len(history) // 2:]  # the bonds after they have grown
     return {"energy": history[-1][0], "truncation_error": history[-1][1],
             "multiplets": max(h[2] for h in settled), "states": max(h[3] for h in settled),
             "sweep_seconds": steady_median([h[4] for h in history]),
             "symbol_share": spent["symbols"] / total, "block_loop_share": spent["block_loops"] / total,
-            "peak_mib": peak_memory_mib(), "load": os.getloadavg()[0]}
+            "cpu_seconds": cpu, "peak_mib": peak_memory_mib(), "load": os.getloadavg()[0]}
 
 
 def run_tenpy(two_s, length, chi, sweeps):
@@ -82,6 +83,7 @@ def run_tenpy(two_s, length, chi, sweeps):
     from tenpy.models.spins import SpinChain
     from tenpy.networks.mps import MPS
     with threadpool_limits(limits=1):
+        cpu_started = time.process_time()
         model = SpinChain({"L": length, "S": two_s / 2, "Jx": 1.0, "Jy": 1.0, "Jz": 1.0,
                            "bc_MPS": "finite", "conserve": "Sz"})
         psi = MPS.from_product_state(model.lat.mps_sites(), ["up", "down"] * (length // 2),
@@ -90,11 +92,12 @@ def run_tenpy(two_s, length, chi, sweeps):
             "mixer": None, "min_sweeps": sweeps, "max_sweeps": sweeps, "max_E_err": 1e-15,
             "trunc_params": {"chi_max": chi, "svd_min": 1e-18, "trunc_cut": 1e-18}})
         energy, _ = engine.run()
+        cpu = time.process_time() - cpu_started
     stats = engine.sweep_stats
     times = [b - a for a, b in zip([0.0] + stats["time"][:-1], stats["time"])]
     return {"energy": float(energy), "truncation_error": float(stats["max_trunc_err"][-1]),
             "states": int(stats["max_chi"][-1]), "sweep_seconds": steady_median(times),
-            "peak_mib": peak_memory_mib(), "load": os.getloadavg()[0]}
+            "cpu_seconds": cpu, "peak_mib": peak_memory_mib(), "load": os.getloadavg()[0]}
 
 
 def in_fresh_process(side, *args):
@@ -180,10 +183,17 @@ def table_row(two_s, best, ours, chi, theirs):
              f"{ours['energy'] - best:.1e}", f"{theirs['energy'] - best:.1e}",
              f"{ours['truncation_error']:.1e}", f"{theirs['truncation_error']:.1e}",
              f"{ours['sweep_seconds']:.2f}", f"{theirs['sweep_seconds']:.2f}",
-             f"{theirs['sweep_seconds'] / ours['sweep_seconds']:.1f}x",
+             f"{theirs['sweep_seconds'] / ours['sweep_seconds']:.1f}x", cpu_ratio(ours, theirs),
              f"{100 * ours['symbol_share']:.2f} %", f"{100 * ours['block_loop_share']:.0f} %",
              f"{ours['peak_mib']:.0f}", f"{theirs['peak_mib']:.0f}", load(ours), load(theirs)]
     return "| " + " | ".join(map(str, cells)) + " |"
+
+
+def cpu_ratio(ours, theirs):
+    """TeNPy's processor time over tavrin's, whole runs (older cached runs lack it)."""
+    if "cpu_seconds" not in theirs:
+        return "-"
+    return f"{theirs['cpu_seconds'] / ours['cpu_seconds']:.1f}x"
 
 
 def load(run):
@@ -192,7 +202,7 @@ def load(run):
 
 
 HEADER = ("| spin | D* | D | TeNPy chi | ΔE tavrin | ΔE TeNPy | truncation tavrin "
-          "| truncation TeNPy | s/sweep tavrin | s/sweep TeNPy | speed-up | symbols "
+          "| truncation TeNPy | s/sweep tavrin | s/sweep TeNPy | speed-up | CPU speed-up | symbols "
           "| block loops | MiB tavrin | MiB TeNPy | load tavrin | load TeNPy |")
 
 
@@ -225,12 +235,13 @@ def main():
         for row in rows:
             print(table_row(two_s, best, *row))
     print()
-    print("| spin | TeNPy chi | ΔE | truncation | s/sweep | load |")
-    print("|---|---|---|---|---|---|")
+    print("| spin | TeNPy chi | ΔE | truncation | s/sweep | CPU s | load |")
+    print("|---|---|---|---|---|---|---|")
     for two_s, best, _, runs in results:
         for chi, run in sorted(runs.items()):
             print(f"| {SPIN_NAMES.get(two_s, f'{two_s}/2')} | {chi} | {run['energy'] - best:.1e} "
-                  f"| {run['truncation_error']:.1e} | {run['sweep_seconds']:.2f} | {load(run)} |")
+                  f"| {run['truncation_error']:.1e} | {run['sweep_seconds']:.2f} "
+                  f"| {run.get('cpu_seconds', float('nan')):.1f} | {load(run)} |")
 
 
 if __name__ == "__main__":
