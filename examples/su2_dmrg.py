@@ -8,6 +8,10 @@ iteration of each step; nothing here touches a dense tensor but the two-site cou
 is made of.
 
     python su2_dmrg.py --spin 1/2 --length 32 --multiplets 64 --sweeps 6
+
+The state is the lowest of total spin --total-spin (doubled, as every spin in tavrin; by default
+0, or 1 for a chain of an odd number of half-integer spins): the last bond of the MPS carries
+that spin, and the right environment that ends the chain is the identity on it.
 """
 
 import argparse
@@ -59,15 +63,18 @@ def heisenberg_mpo(two_s):
     return mpo
 
 
-def boundaries(mpo):
-    """The left environment that starts the MPO and the right one that ends it."""
-    trivial = Leg.incoming({0: 1})
+def boundaries(mpo, total_spin=0):
+    """The left environment that starts the MPO and the right one that ends it, on a bond of
+    spin 0 at the left end and of the state's total spin at the right end."""
+    trivial, target = Leg.incoming({0: 1}), Leg.incoming({total_spin: 1})
     mpo_leg = mpo.legs[0]
     start = np.zeros((1, mpo_leg.dense_dimension(), 1))
-    end = np.zeros((1, mpo_leg.dense_dimension(), 1))
-    start[0, 0, 0] = end[0, 1, 0] = 1.0
+    end = np.zeros((total_spin + 1, mpo_leg.dense_dimension(), total_spin + 1))
+    start[0, 0, 0] = 1.0
+    end[:, 1, :] = np.eye(total_spin + 1)
     left = BlockTensor.from_dense([trivial, mpo_leg.flipped(), trivial.flipped()], start)
-    right = BlockTensor.from_dense([trivial, mpo_leg, trivial.flipped()], end)
+    right = BlockTensor.from_dense([target, mpo_leg, target.flipped()], end)
+    assert np.allclose(right.to_dense(), end, atol=1e-13)
     return left, right
 
 
@@ -92,16 +99,24 @@ def effective_hamiltonian(env_left, w, env_right):
             (env_right, [1, 4], [0, 1], False)]  # (x', p1', p2', y')
 
 
-def reachable_spins(sites, others, two_s, widest):
-    """The bond spins (2k, at most `widest`) after `sites` sites that can still couple to 0."""
+def reachable_spins(sites, others, two_s, total_spin, widest):
+    """The bond spins 2k after `sites` sites that the remaining `others` sites can still couple
+    to the total spin, the smallest of them up to `widest`."""
     parity = (sites * two_s) % 2
-    top = min(sites, others) * two_s
-    return [k for k in range(parity, min(top, widest) + 1, 2)]
+    low = max(total_spin - others * two_s, parity)
+    top = min(sites * two_s, total_spin + others * two_s)
+    return list(range(low, min(top, max(low, widest)) + 1, 2))
 
 
-def random_mps(length, two_s, seed=0):
+def check_total_spin(length, two_s, total_spin):
+    if total_spin < 0 or total_spin > length * two_s or (total_spin - length * two_s) % 2:
+        raise ValueError(f"{length} sites of spin 2s = {two_s} cannot couple to a total "
+                         f"spin 2S = {total_spin}")
+
+
+def random_mps(length, two_s, total_spin=0, seed=0):
     physical = Leg.incoming({two_s: 1})
-    bonds = [Leg.outgoing({k: 1 for k in reachable_spins(i, length - i, two_s, 4)})
+    bonds = [Leg.outgoing({k: 1 for k in reachable_spins(i, length - i, two_s, total_spin, 4)})
              for i in range(length + 1)]
     mps = [BlockTensor.random([bonds[i].flipped(), physical, bonds[i + 1]], seed=seed + i)
            for i in range(length)]
@@ -116,12 +131,16 @@ def multiplets(leg):
     return sum(count for _, count in leg.sectors)
 
 
-def dmrg(length, two_s, max_multiplets, sweeps, max_discarded_weight=1e-14, report=print):
-    """Sweeps of two-site DMRG; reports and returns each sweep's energy, largest truncation
+def dmrg(length, two_s, max_multiplets, sweeps, max_discarded_weight=1e-14, report=print,
+         total_spin=None):
+    """Sweeps of two-site DMRG towards the lowest state of total spin `total_spin` (the lowest
+    the chain allows if None); reports and returns each sweep's energy, largest truncation
     error, largest bond in multiplets (D*) and in states (D), and time."""
+    total_spin = (length * two_s) % 2 if total_spin is None else total_spin
+    check_total_spin(length, two_s, total_spin)
     w = heisenberg_mpo(two_s)
-    mps = random_mps(length, two_s)
-    left_end, right_end = boundaries(w)
+    mps = random_mps(length, two_s, total_spin)
+    left_end, right_end = boundaries(w, total_spin)
     left = [left_end] + [None] * length
     right = [None] * length + [right_end]
     for i in range(length - 1, 0, -1):
@@ -160,9 +179,15 @@ def main():
     parser.add_argument("--length", type=int, default=32)
     parser.add_argument("--multiplets", type=int, default=64, help="D*, kept multiplets")
     parser.add_argument("--sweeps", type=int, default=6)
+    parser.add_argument("--total-spin", type=int, default=None,
+                        help="2S of the state (doubled); default 0, or 1 for an odd chain of "
+                             "half-integer spins")
     args = parser.parse_args()
     two_s = int(2 * Fraction(args.spin))
-    dmrg(args.length, two_s, args.multiplets, args.sweeps)
+    try:
+        dmrg(args.length, two_s, args.multiplets, args.sweeps, total_spin=args.total_spin)
+    except ValueError as error:
+        parser.error(str(error))
 
 
 if __name__ == "__main__":

@@ -41,21 +41,36 @@ def reference_coupling(two_s):
     return h.reshape(d, d, d, d).transpose(2, 0, 3, 1)  # (b1 b2, a1 a2) -> (a1, b1, a2, b2)
 
 
-def ground_energy(coupling, length, d):
-    """Exact diagonalisation in the states of total S^z = 0, the term between each pair of
-    neighbours from the coupling."""
+def magnetic_states(length, d, twice_m_total):
     twice_m = np.arange(d) * 2 - (d - 1)
     states = [s for s in itertools.product(range(d), repeat=length)
-              if sum(twice_m[list(s)]) == 0]
-    index = {s: i for i, s in enumerate(states)}
+              if sum(twice_m[list(s)]) == twice_m_total]
+    return states, {s: i for i, s in enumerate(states)}
+
+
+def ground_energy(coupling, length, d, total_spin=0):
+    """Exact diagonalisation among the states of total spin S (2S = total_spin): the term
+    between each pair of neighbours from the coupling, on the states of S^z = S that S^+
+    annihilates (a chain whose ground state has a larger spin has states of S^z = S below
+    the lowest of spin S)."""
+    states, index = magnetic_states(length, d, total_spin)
+    raised, raised_index = magnetic_states(length, d, total_spin + 2)
+    s, m = (d - 1) / 2, np.arange(d) - (d - 1) / 2
     h = np.zeros((len(states), len(states)))
+    plus = np.zeros((len(raised), len(states)))
     for column, state in enumerate(states):
         for site in range(length - 1):
             a1, a2 = state[site], state[site + 1]
             for b1, b2 in zip(*np.nonzero(coupling[a1, :, a2, :])):
                 new = state[:site] + (b1, b2) + state[site + 2:]
                 h[index[new], column] += coupling[a1, b1, a2, b2]
-    return np.linalg.eigvalsh(h)[0]
+        for site, a in enumerate(state):
+            if a + 1 < d:
+                new = state[:site] + (a + 1,) + state[site + 1:]
+                plus[raised_index[new], column] = np.sqrt(s * (s + 1) - m[a] * (m[a] + 1))
+    _, singular, vt = np.linalg.svd(plus) if raised else (None, np.zeros(0), np.eye(len(states)))
+    highest = vt[np.count_nonzero(singular > 1e-10):].T
+    return np.linalg.eigvalsh(highest.T @ h @ highest)[0]
 
 
 @pytest.mark.parametrize("two_s", [1, 2])
@@ -70,6 +85,22 @@ def test_dmrg_reaches_the_exact_ground_state(example, two_s, length):
     history, _, _ = example.dmrg(length, two_s, 64, 4, report=lambda line: None)
     assert history[-1][0] == pytest.approx(exact, abs=1e-10)
     assert history[-1][1] < 1e-12
+
+
+@pytest.mark.parametrize("two_s, length, total_spin", [
+    (1, 5, 1), (1, 5, 3), (1, 5, 5), (1, 6, 2), (1, 7, 3), (2, 3, 0), (2, 4, 2), (2, 5, 4)])
+def test_dmrg_reaches_the_lowest_state_of_each_total_spin(example, two_s, length, total_spin):
+    exact = ground_energy(two_site_coupling(example.heisenberg_mpo(two_s)), length, two_s + 1,
+                          total_spin)
+    history, _, _ = example.dmrg(length, two_s, 64, 4, report=lambda line: None,
+                                 total_spin=total_spin)
+    assert history[-1][0] == pytest.approx(exact, abs=1e-10)
+
+
+@pytest.mark.parametrize("two_s, length, total_spin", [(1, 6, 1), (1, 5, 0), (1, 5, 7), (2, 3, -2)])
+def test_a_total_spin_the_chain_cannot_reach_is_refused(example, two_s, length, total_spin):
+    with pytest.raises(ValueError, match="cannot couple"):
+        example.dmrg(length, two_s, 8, 1, report=lambda line: None, total_spin=total_spin)
 
 
 def test_spin_one_half_chain_of_32_sites(example):
