@@ -1,5 +1,7 @@
 #include "blocks/block_contraction.hpp"
 
+#include <algorithm>
+#include <ranges>
 #include <string>
 #include <vector>
 
@@ -127,6 +129,24 @@ struct GroupLayout {
     std::uint64_t columns() const { return column_start.back(); }
 };
 
+// B's blocks as matrices [inner x the block's columns]: read in place when B's axes are
+// already in matrix order, else from the copy of the group's blocks side by side.
+struct RightMatrices {
+    const double* copy = nullptr;  // null: in place
+    const ContractionGroup* group;
+    const GroupLayout* layout;
+    const BlockTensor* b;
+
+    const double* data(std::size_t slot) const {
+        return copy != nullptr ? copy + layout->column_start[slot]
+                               : b->blocks()[group->b_blocks[slot]].data.data().data();
+    }
+    std::uint64_t stride(std::size_t slot) const {
+        return copy != nullptr ? layout->columns()
+                               : layout->column_start[slot + 1] - layout->column_start[slot];
+    }
+};
+
 // The sizes of one pair's product.
 struct PairShape {
     std::uint64_t om_a, om_b, om_c, free_a, free_b;
@@ -173,12 +193,12 @@ void add_strided(double value, const double* from, std::uint64_t from_step, doub
 // The grouped way: product = left * right, then each pair's corner times its coefficients.
 void finish_grouped(const ContractionPlan& plan, const ContractionGroup& group,
                     const GroupLayout& layout, const BlockTensor& a, const BlockTensor& b,
-                    BlockTensor& result, const double* left, const double* right,
+                    BlockTensor& result, const double* left, const RightMatrices& right,
                     std::vector<double>& product) {
     const std::uint64_t rows = layout.rows(), columns = layout.columns(), inner = layout.inner;
     product.assign(rows * columns, 0.0);
     add_product(ConstMatrixView(left, rows, inner, inner),
-                ConstMatrixView(right, inner, columns, columns),
+                ConstMatrixView(right.data(0), inner, columns, right.stride(0)),
                 MatrixView{product.data(), rows, columns, columns});
     for (const ContractedPair& pair : group.pairs) {
         const PairShape s = pair_shape(pair, group, layout, a, b, result);
@@ -199,18 +219,19 @@ void finish_grouped(const ContractionPlan& plan, const ContractionGroup& group,
 // result[fa, (fb, c)] += A[fa, (a, k)] * folded.
 void finish_folded(const ContractionPlan& plan, const ContractionGroup& group,
                    const GroupLayout& layout, const BlockTensor& a, const BlockTensor& b,
-                   BlockTensor& result, const double* left, const double* right,
+                   BlockTensor& result, const double* left, const RightMatrices& right,
                    std::vector<double>& folded) {
-    const std::uint64_t columns = layout.columns(), inner = layout.inner;
+    const std::uint64_t inner = layout.inner;
     for (const ContractedPair& pair : group.pairs) {
         const PairShape s = pair_shape(pair, group, layout, a, b, result);
         const std::uint64_t folded_columns = s.free_b * s.om_c;
         folded.assign(s.om_a * inner * folded_columns, 0.0);
-        const double* block_b = right + layout.column_start[pair.b_slot];
+        const double* block_b = right.data(pair.b_slot);
+        const std::uint64_t row_step = right.stride(pair.b_slot);
         for (std::uint32_t e = 0; e < pair.coefficient_count; ++e) {
             const PairCoefficient& x = plan.coefficients[pair.first_coefficient + e];
             for (std::uint64_t k = 0; k < inner; ++k) {
-                add_strided(x.value, block_b + k * columns + x.b, s.om_b,
+                add_strided(x.value, block_b + k * row_step + x.b, s.om_b,
                             folded.data() + (x.a * inner + k) * folded_columns + x.c, s.om_c,
                             s.free_b);
             }
@@ -241,27 +262,32 @@ Result<BlockTensor> contract(const BlockTensor& a, const BlockTensor& b,
     const std::vector<std::size_t> order_b = b_order(b.rank(), axes_b);
     const std::size_t split_a = a.rank() - axes_a.size() + 1;
     const std::size_t split_b = axes_b.size();
+    const bool b_in_order = std::ranges::equal(order_b, std::views::iota(std::size_t{0},
+                                                                         order_b.size()));
     ScratchVector left, right, work;
     GroupLayout layout;
     for (const ContractionGroup& group : (*plan)->groups) {
         layout.lay_out(group, a, b, axes_a);
         const std::uint64_t inner = layout.inner, columns = layout.columns();
         left->resize(layout.rows() * inner);
-        right->resize(inner * columns);
         for (std::size_t s = 0; s < group.a_blocks.size(); ++s) {
             copy_permuted(a.blocks()[group.a_blocks[s]].data, order_a, split_a,
                           left->data() + layout.row_start[s] * inner, inner);
         }
-        for (std::size_t s = 0; s < group.b_blocks.size(); ++s) {
-            copy_permuted(b.blocks()[group.b_blocks[s]].data, order_b, split_b,
-                          right->data() + layout.column_start[s], columns);
+        const bool folded = folds(group, layout, a, b, result);
+        RightMatrices matrices{nullptr, &group, &layout, &b};
+        if (!b_in_order || (!folded && group.b_blocks.size() > 1)) {
+            right->resize(inner * columns);
+            for (std::size_t s = 0; s < group.b_blocks.size(); ++s) {
+                copy_permuted(b.blocks()[group.b_blocks[s]].data, order_b, split_b,
+                              right->data() + layout.column_start[s], columns);
+            }
+            matrices.copy = right->data();
         }
-        if (folds(group, layout, a, b, result)) {
-            finish_folded(**plan, group, layout, a, b, result, left->data(), right->data(),
-                          *work);
+        if (folded) {
+            finish_folded(**plan, group, layout, a, b, result, left->data(), matrices, *work);
         } else {
-            finish_grouped(**plan, group, layout, a, b, result, left->data(), right->data(),
-                           *work);
+            finish_grouped(**plan, group, layout, a, b, result, left->data(), matrices, *work);
         }
     }
     return result;
