@@ -84,7 +84,7 @@ Result<Eigenpair> lowest_eigenpair(const std::vector<ChainStep>& chain, const Bl
     }
     std::vector<BlockTensor> basis{scaled(start, 1.0 / start_norm)};
     std::vector<double> alphas, betas;
-    std::pair<double, std::vector<double>> ritz{INFINITY, {1.0}};
+    double lowest = INFINITY;
     for (std::size_t k = 0; k < std::max<std::size_t>(max_iterations, 1); ++k) {
         if (context.should_stop()) return fail(TavrinError::interrupted());
         auto product = apply_chain(chain, basis[k], context);
@@ -99,10 +99,11 @@ Result<Eigenpair> lowest_eigenpair(const std::vector<ChainStep>& chain, const Bl
         for (int pass = 0; pass < 2; ++pass) {
             for (const BlockTensor& v : basis) add_scaled(w, -*inner(w, v), v);
         }
-        const double previous = ritz.first;
-        ritz = lowest_ritz_pair(alphas, betas);
+        // Eigenvalues alone while iterating; the Ritz vector once, at the end.
+        const double previous = lowest;
+        lowest = lowest_tridiagonal_eigenvalue(alphas, betas);
         const double beta = norm(w);
-        if (std::abs(ritz.first - previous) < tolerance || beta < 1e-12 ||
+        if (std::abs(lowest - previous) < tolerance || beta < 1e-12 ||
             k + 1 >= max_iterations) {
             break;
         }
@@ -110,6 +111,7 @@ Result<Eigenpair> lowest_eigenpair(const std::vector<ChainStep>& chain, const Bl
         scale_in_place(w, 1.0 / beta);
         basis.push_back(std::move(w));
     }
+    const std::pair<double, std::vector<double>> ritz = lowest_ritz_pair(alphas, betas);
     BlockTensor ground = scaled(basis[0], ritz.second[0]);
     for (std::size_t i = 1; i < ritz.second.size(); ++i) {
         add_scaled(ground, ritz.second[i], basis[i]);

@@ -94,4 +94,15 @@ SymmetricEigensystem symmetric_eigensystem(const Matrix& m) {
     return {std::vector<double>(w.data(), w.data() + w.size()), from_eigen(solver.eigenvectors())};
 }
 
+double lowest_tridiagonal_eigenvalue(const std::vector<double>& diagonal,
+                                     const std::vector<double>& off_diagonal) {
+    const auto n = static_cast<Eigen::Index>(diagonal.size());
+    Eigen::VectorXd d = Eigen::Map<const Eigen::VectorXd>(diagonal.data(), n);
+    Eigen::VectorXd e = Eigen::VectorXd::Zero(std::max<Eigen::Index>(n - 1, 0));
+    for (Eigen::Index i = 0; i + 1 < n; ++i) e(i) = off_diagonal[static_cast<std::size_t>(i)];
+    Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver;
+    solver.computeFromTridiagonal(d, e, Eigen::EigenvaluesOnly);
+    return solver.eigenvalues()(0);
+}
+
 }  // namespace tavrin::blocks

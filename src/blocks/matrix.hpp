@@ -66,4 +66,9 @@ struct SymmetricEigensystem {
 };
 SymmetricEigensystem symmetric_eigensystem(const Matrix& m);
 
+// The lowest eigenvalue of a symmetric tridiagonal matrix (its diagonal, and the n - 1 entries
+// next to it); no vectors computed.
+double lowest_tridiagonal_eigenvalue(const std::vector<double>& diagonal,
+                                     const std::vector<double>& off_diagonal);
+
 }  // namespace tavrin::blocks
