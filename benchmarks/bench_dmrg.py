@@ -1,6 +1,6 @@
 """Two-site DMRG of open Heisenberg chains: the SU(2) example (examples/su2_dmrg.py) on tavrin's
-block tensors against TeNPy's U(1) DMRG on the same chain, side by side in one run, both with
-one BLAS thread.
+block tensors against TeNPy's U(1) DMRG on the same chain, side by side, both with one BLAS
+thread.
 
 Run after `pip install .` and `pip install -r benchmarks/requirements-dmrg.txt`:
 
