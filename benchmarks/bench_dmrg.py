@@ -1,6 +1,6 @@
 """Two-site DMRG of open Heisenberg chains: the SU(2) example (examples/su2_dmrg.py) on tavrin's
-block tensors against TeNPy's U(1) DMRG on the same chain, side by side in one run, both with
-one BLAS thread.
+block tensors against TeNPy's U(1) DMRG on the same chain, side by side, both with one BLAS
+thread.
 
 Run after `pip install .` and `pip install -r benchmarks/requirements-dmrg.txt`:
 
@@ -196,6 +196,10 @@ def cpu_ratio(ours, theirs):
     return f"{theirs['cpu_seconds'] / ours['cpu_seconds']:.1f}x"
 
 
+def cpu(run):
+    return f"{run['cpu_seconds']:.1f}" if "cpu_seconds" in run else "-"
+
+
 def load(run):
     """The machine's one-minute load average as the run ended (older cached runs lack it)."""
     return f"{run['load']:.1f}" if "load" in run else "-"
@@ -241,7 +245,7 @@ def main():
         for chi, run in sorted(runs.items()):
             print(f"| {SPIN_NAMES.get(two_s, f'{two_s}/2')} | {chi} | {run['energy'] - best:.1e} "
                   f"| {run['truncation_error']:.1e} | {run['sweep_seconds']:.2f} "
-                  f"| {run.get('cpu_seconds', float('nan')):.1f} | {load(run)} |")
+                  f"| {cpu(run)} | {load(run)} |")
 
 
 if __name__ == "__main__":
