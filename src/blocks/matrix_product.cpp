@@ -24,8 +24,21 @@ constexpr std::size_t kTileColumns = 2 * kLanes;
 // baseline. Written out so that the compiler keeps a tile's sums in registers rather than
 // vectorising along the depth with shuffles, as it does with plain loops at -O3.
 using Lanes = double __attribute__((vector_size(kLanes * sizeof(double))));
-// The same at any address a double may have (GCC's vector types may alias their elements).
-using UnalignedLanes = double __attribute__((vector_size(kLanes * sizeof(double)), aligned(8)));
+
+// Loads and stores at any address a double may have. Through memcpy, not a pointer to an
+// under-aligned vector type: clang ignores the lowered alignment of such a type and emits
+// aligned moves, which fault on the strided rows of a block.
+// (By reference: a vector passed by value changes the calling convention with AVX.)
+[[gnu::always_inline]] inline void load_lanes(Lanes& lanes, const double* from) {
+    __builtin_memcpy(&lanes, from, sizeof lanes);
+}
+
+[[gnu::always_inline]] inline void add_to_lanes(double* to, const Lanes& lanes) {
+    Lanes sum;
+    load_lanes(sum, to);
+    sum += lanes;
+    __builtin_memcpy(to, &sum, sizeof sum);
+}
 
 // c[tile] += a[Rows rows] * b[Vectors * 4 columns], the sums in registers over all of k.
 template <std::size_t Rows, std::size_t Vectors>
@@ -35,15 +48,16 @@ template <std::size_t Rows, std::size_t Vectors>
                                                    std::size_t k) {
     Lanes sum[Rows][Vectors] = {};
     for (std::size_t p = 0; p < k; ++p) {
-        const auto* b_row = reinterpret_cast<const UnalignedLanes*>(b + p * ldb);
+        Lanes b_row[Vectors];
+        for (std::size_t v = 0; v < Vectors; ++v) load_lanes(b_row[v], b + p * ldb + v * kLanes);
         for (std::size_t r = 0; r < Rows; ++r) {
             const double a_rp = a[r * lda + p];
             for (std::size_t v = 0; v < Vectors; ++v) sum[r][v] += a_rp * b_row[v];
         }
     }
     for (std::size_t r = 0; r < Rows; ++r) {
-        auto* c_row = reinterpret_cast<UnalignedLanes*>(c + r * ldc);
-        for (std::size_t v = 0; v < Vectors; ++v) c_row[v] += sum[r][v];
+        double* c_row = c + r * ldc;
+        for (std::size_t v = 0; v < Vectors; ++v) add_to_lanes(c_row + v * kLanes, sum[r][v]);
     }
 }
 
