@@ -1,10 +1,11 @@
 """Two-site DMRG of open Heisenberg chains: the SU(2) example (examples/su2_dmrg.py) on tavrin's
 block tensors against TeNPy's U(1) DMRG on the same chain, side by side, both with one BLAS
-thread.
+thread (or NumPy's default threads: --blas-threads default).
 
 Run after `pip install .` and `pip install -r benchmarks/requirements-dmrg.txt`:
 
     python benchmarks/bench_dmrg.py [--length 100] [--multiplets 32 64 128] [--sweeps 6]
+                                    [--blas-threads 1|default]
 
 For each spin and each D* (kept multiplets) the example runs first; D is the largest number of
 states its SU(2) bonds stood for. The two codes are compared at matched accuracy: TeNPy runs at
@@ -26,9 +27,21 @@ moves much less. Each run is reported on stderr as it ends.
 """
 
 import os
+import sys
 
-for variable in ("OMP_NUM_THREADS", "OPENBLAS_NUM_THREADS", "MKL_NUM_THREADS"):
-    os.environ[variable] = "1"
+
+def blas_pinned(argv):
+    """False where the command line asks for NumPy's default BLAS threads."""
+    return not any(arg == "--blas-threads=default" or
+                   (arg == "--blas-threads" and following == "default")
+                   for arg, following in zip(argv, argv[1:] + [""]))
+
+
+# Before NumPy is imported, here and in the children (which inherit the environment).
+BLAS_PINNED = blas_pinned(sys.argv)
+if BLAS_PINNED:
+    for variable in ("OMP_NUM_THREADS", "OPENBLAS_NUM_THREADS", "MKL_NUM_THREADS"):
+        os.environ[variable] = "1"
 
 import argparse
 import importlib.util
@@ -36,7 +49,6 @@ import json
 import resource
 import statistics
 import subprocess
-import sys
 import time
 from pathlib import Path
 
@@ -82,7 +94,7 @@ def run_tenpy(two_s, length, chi, sweeps):
     from tenpy.algorithms import dmrg
     from tenpy.models.spins import SpinChain
     from tenpy.networks.mps import MPS
-    with threadpool_limits(limits=1):
+    with threadpool_limits(limits=1 if BLAS_PINNED else None):
         cpu_started = time.process_time()
         model = SpinChain({"L": length, "S": two_s / 2, "Jx": 1.0, "Jy": 1.0, "Jz": 1.0,
                            "bc_MPS": "finite", "conserve": "Sz"})
@@ -102,7 +114,8 @@ def run_tenpy(two_s, length, chi, sweeps):
 
 def in_fresh_process(side, *args):
     """One side's run in its own interpreter, for its own peak memory."""
-    result = subprocess.run([sys.executable, __file__, "--child", side, *map(str, args)],
+    threads = [] if BLAS_PINNED else ["--blas-threads", "default"]
+    result = subprocess.run([sys.executable, __file__, *threads, "--child", side, *map(str, args)],
                             capture_output=True, text=True, check=False)
     if result.returncode != 0:
         raise RuntimeError(f"{side} failed:\n{result.stderr}")
@@ -122,7 +135,8 @@ class TenpyRuns:
 
     def __call__(self, chi):
         if chi not in self.runs:
-            key = f"S={self.two_s}/2 L={self.length} chi={chi} sweeps={self.sweeps}"
+            key = f"S={self.two_s}/2 L={self.length} chi={chi} sweeps={self.sweeps}" + (
+                "" if BLAS_PINNED else " blas=default")
             known = json.loads(self.cache.read_text()) if self.cache.is_file() else {}
             if key not in known:
                 known[key] = in_fresh_process("tenpy", self.two_s, self.length, chi, self.sweeps)
@@ -217,6 +231,8 @@ def main():
     parser.add_argument("--multiplets", nargs="+", type=int, default=[32, 64, 128])
     parser.add_argument("--sweeps", type=int, default=6)
     parser.add_argument("--cache", type=Path, default=ROOT / "build" / "bench_dmrg_tenpy.json")
+    parser.add_argument("--blas-threads", choices=["1", "default"], default="1",
+                        help="NumPy's BLAS threads for both codes (default: 1)")
     parser.add_argument("--child", nargs="+", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.child:
@@ -226,7 +242,8 @@ def main():
         return
     results = [(two_s, *compare(two_s, args.length, args.multiplets, args.sweeps, args.cache))
                for two_s in args.spins]
-    print(f"Open Heisenberg chains of {args.length} sites, {args.sweeps} sweeps, one BLAS thread. "
+    threads = "one BLAS thread" if BLAS_PINNED else "NumPy's default BLAS threads"
+    print(f"Open Heisenberg chains of {args.length} sites, {args.sweeps} sweeps, {threads}. "
           "Energy errors ΔE from the lowest energy either code reached:")
     for two_s, best, _, _ in results:
         published = PUBLISHED.get(two_s) if args.length == 100 else None

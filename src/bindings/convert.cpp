@@ -90,7 +90,8 @@ std::vector<Item> sequence_items(PyObject* object, Convert convert) {
     return items;
 }
 
-std::uint64_t to_uint64(PyObject* object) {
+// `counted` names what counts from 0 in the message of a negative value.
+std::uint64_t to_uint64(PyObject* object, const char* counted) {
     PyRef integer = PyLong_Check(object) ? PyRef::borrow(object) : checked(PyNumber_Index(object));
     int overflow = 0;
     const long long signed_value = PyLong_AsLongLongAndOverflow(integer.get(), &overflow);
@@ -99,8 +100,8 @@ std::uint64_t to_uint64(PyObject* object) {
     }
     if (overflow == 0 && signed_value >= 0) return static_cast<std::uint64_t>(signed_value);
     if (overflow < 0 || (overflow == 0 && signed_value < 0)) {
-        throw ArgumentValueError{text_of(integer.get()) +
-                                 " is negative: edge positions count from 0"};
+        throw ArgumentValueError{text_of(integer.get()) + " is negative: " + counted +
+                                 " count from 0"};
     }
     const unsigned long long value = PyLong_AsUnsignedLongLong(integer.get());
     if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
@@ -146,7 +147,8 @@ std::vector<std::int32_t> to_edge_spins(PyObject* object) {
 }
 
 std::vector<std::uint64_t> to_uint64_list(PyObject* object) {
-    return sequence_items<std::uint64_t>(object, to_uint64);
+    return sequence_items<std::uint64_t>(
+        object, [](PyObject* item) { return to_uint64(item, "edge positions"); });
 }
 
 const blocks::Leg& to_leg(PyObject* object) {
@@ -161,10 +163,11 @@ const blocks::BlockTensor& to_block_tensor(PyObject* object) {
     return instance_value<blocks::BlockTensor>(object, block_tensor_type());
 }
 
-std::size_t to_position(PyObject* object) { return to_uint64(object); }
+std::size_t to_position(PyObject* object) { return to_uint64(object, "leg positions"); }
 
 std::vector<std::size_t> to_position_list(PyObject* object) {
-    return sequence_items<std::size_t>(object, to_uint64);
+    return sequence_items<std::size_t>(
+        object, [](PyObject* item) { return to_uint64(item, "leg positions"); });
 }
 
 std::uint64_t to_seed(PyObject* object) {

@@ -41,7 +41,8 @@ std::vector<std::int32_t> to_edge_spins(PyObject* object);
 const blocks::Leg& to_leg(PyObject* object);
 std::vector<blocks::Leg> to_leg_list(PyObject* object);
 const blocks::BlockTensor& to_block_tensor(PyObject* object);
-// Leg positions: non-negative integers, as to_uint64_list reads them.
+// Leg positions: non-negative integers, as to_uint64_list reads them (a negative one is
+// refused as "leg positions count from 0").
 std::vector<std::size_t> to_position_list(PyObject* object);
 std::size_t to_position(PyObject* object);
 // A seed of random numbers, 0 ... 2^64 - 1, through __index__; TypeError for non-integers,
