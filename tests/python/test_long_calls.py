@@ -30,30 +30,37 @@ def run_build(code, cache_dir):
                           capture_output=True, text=True, timeout=300)
 
 
-def test_another_thread_runs_during_a_long_build(tmp_path):
-    result = run_build(
-        """
+def ticks_during(run, call, cache_dir, interval):
+    """How often another thread of the child ticked, every `interval` seconds, while the
+    one-line `call` ran (run_build or run_blocks gives the child its set-up)."""
+    result = run(
+        f"""
         ticks, done = [], threading.Event()
         def ticker():
             while not done.is_set():
                 ticks.append(time.perf_counter())
-                time.sleep(0.01)
+                time.sleep({interval})
         thread = threading.Thread(target=ticker)
         thread.start()
         time.sleep(0.05)
         start = time.perf_counter()
-        tavrin.canonical_basis(spec)
+        {call}
         end = time.perf_counter()
         done.set()
         thread.join()
         print(sum(start < t < end for t in ticks), round(end - start, 2))
         """,
-        tmp_path,
+        cache_dir,
     )
     assert result.returncode == 0, result.stderr
     ticks, seconds = result.stdout.split()
+    return int(ticks), seconds
+
+
+def test_another_thread_runs_during_a_long_build(tmp_path):
+    ticks, seconds = ticks_during(run_build, "tavrin.canonical_basis(spec)", tmp_path, 0.01)
     # With the lock held for the whole call the thread would tick at most once.
-    assert int(ticks) >= 10, f"{ticks} ticks in {seconds} s"
+    assert ticks >= 10, f"{ticks} ticks in {seconds} s"
 
 
 def test_ctrl_c_stops_a_long_build_quickly_and_stores_nothing(tmp_path):
@@ -134,30 +141,10 @@ def run_blocks(code, cache_dir):
 
 
 def test_another_thread_runs_while_a_large_tensor_is_filled(tmp_path):
-    result = run_blocks(
-        """
-        ticks, done = [], threading.Event()
-        def ticker():
-            while not done.is_set():
-                ticks.append(time.perf_counter())
-                time.sleep(0.005)
-        thread = threading.Thread(target=ticker)
-        thread.start()
-        time.sleep(0.05)
-        start = time.perf_counter()
-        for seed in range(3):
-            BlockTensor.random(LARGE, seed=seed)
-        end = time.perf_counter()
-        done.set()
-        thread.join()
-        print(sum(start < t < end for t in ticks), round(end - start, 2))
-        """,
-        tmp_path,
-    )
-    assert result.returncode == 0, result.stderr
-    ticks, seconds = result.stdout.split()
+    ticks, seconds = ticks_during(
+        run_blocks, "for seed in range(3): BlockTensor.random(LARGE, seed=seed)", tmp_path, 0.005)
     # With the lock held for each call the thread would tick at most three times.
-    assert int(ticks) >= 10, f"{ticks} ticks in {seconds} s"
+    assert ticks >= 10, f"{ticks} ticks in {seconds} s"
 
 
 @pytest.mark.parametrize("call", [
